@@ -1,5 +1,6 @@
 """Descriptive and weighted statistics, the reservoir summary and aggregation."""
 
+import inspect
 import math
 import random
 
@@ -292,3 +293,39 @@ def test_aggregate_conversion_errors():
         qt.aggregate([[1], "ab"])
     assert str(err.value) == "Can't extract `str` to `Vec`"
     assert err.value.__notes__ == ["while processing 'segments'"]
+
+
+# ---- surface ------------------------------------------------------------------
+
+DOCS = [
+    pytest.param(qt.mean, "mean(data)", "Arithmetic mean of `data`. Errors on empty input.", id="mean"),
+    pytest.param(qt.variance, "variance(data)",
+                 "Unbiased sample variance (`n \u2212 1` denominator). A single value yields `0.0`.", id="variance"),
+    pytest.param(qt.std, "std(data)", "Unbiased sample standard deviation (`\u221avariance`).", id="std"),
+    pytest.param(qt.median, "median(data)", "The median (50th percentile) of `data`.", id="median"),
+    pytest.param(qt.percentile, "percentile(data, p)",
+                 "The `p`-th percentile (`p` in `[0, 100]`), type-7 (Excel `PERCENTILE`\n"
+                 "parity): `percentile([1, 2, 3, 4, 5], 25) == 2.0`.", id="percentile"),
+    pytest.param(qt.weighted_mean, "weighted_mean(values, weights)",
+                 "Weighted arithmetic mean of `values` under `weights` (equal length,\n"
+                 "non-negative weights summing > 0).", id="weighted_mean"),
+    pytest.param(qt.weighted_variance, "weighted_variance(values, weights)",
+                 "Weighted (reliability-weighted, unbiased) sample variance.", id="weighted_variance"),
+    pytest.param(qt.weighted_std, "weighted_std(values, weights)",
+                 "Weighted sample standard deviation (`\u221aweighted_variance`).", id="weighted_std"),
+    pytest.param(qt.reservoir_summary, "reservoir_summary(data)",
+                 "Summarise `data` (one realization per element) into a [`ReservoirSummary`]\n"
+                 "under the oil-industry P90 = low convention. Errors on empty input.", id="reservoir_summary"),
+]
+
+
+@pytest.mark.parametrize(("fn", "signature", "doc"), DOCS)
+def test_docstrings(fn, signature, doc):
+    assert fn.__name__ + str(inspect.signature(fn)) == signature
+    assert fn.__doc__ == doc
+
+
+def test_summary_class_doc():
+    assert qt.ReservoirSummary.__doc__.startswith(
+        "The P90 (low) / P50 (mid) / P10 (high) / mean digest of a realization set.\n\n")
+    assert qt.ReservoirSummary.__doc__.endswith("Read-only getters plus a `to_dict()`.")
