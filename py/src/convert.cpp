@@ -1,5 +1,6 @@
 #include "convert.hpp"
 
+#include <bit>
 #include <cstring>
 
 #include "grid.hpp"
@@ -187,7 +188,43 @@ bool as_name(PyObject* o, std::string& out) {
   return true;
 }
 
-bool as_floats(PyObject* o, std::vector<double>& out) { return sequence_of(o, out, as_float); }
+// One-copy path for objects exporting a 1-D C-contiguous buffer of native float64
+// (NumPy arrays, array('d')). Returns 1 when taken, 0 when the object does not
+// qualify (nothing is set), -1 on error.
+static int floats_from_buffer(PyObject* o, std::vector<double>& out) {
+  if (PyBytes_Check(o) || PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return 0;
+  Py_buffer view;
+  if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) != 0) {
+    PyErr_Clear();
+    return 0;
+  }
+  const char* f = view.format ? view.format : "B";
+  const bool native_double = (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
+                              (std::strcmp(f, "<d") == 0 && std::endian::native == std::endian::little) ||
+                              (std::strcmp(f, ">d") == 0 && std::endian::native == std::endian::big));
+  int taken = 0;
+  if (native_double && view.itemsize == 8 && view.ndim == 1) {
+    const auto n = static_cast<std::size_t>(view.len / 8);
+    try {
+      out.resize(n);
+    } catch (...) {
+      PyBuffer_Release(&view);
+      throw;
+    }
+    if (n) std::memcpy(out.data(), view.buf, n * 8);
+    taken = 1;
+  }
+  PyBuffer_Release(&view);
+  return taken;
+}
+
+bool as_floats(PyObject* o, std::vector<double>& out) {
+  if (!PyUnicode_Check(o) && PySequence_Check(o)) {
+    const int r = floats_from_buffer(o, out);
+    if (r != 0) return r > 0;
+  }
+  return sequence_of(o, out, as_float);
+}
 bool as_ints(PyObject* o, std::vector<std::int64_t>& out) { return sequence_of(o, out, as_int); }
 bool as_pair(PyObject* o, Pair& out) {
   double v[2];

@@ -1,7 +1,269 @@
+// py/src/sampling.cpp: bindings of Rng, Sampler and Clamped.
+#include "sampling.hpp"
+
 #include "areas.hpp"
 
 namespace qpy {
 
-std::span<const Export> sampling_exports() { return {}; }
+using quarn::sampling::Clamped;
+using quarn::sampling::Sampler;
+
+bool to_rng(PyObject* o, Slot& out) {
+  if (!is_instance<RngState>(o)) {
+    if (!PyErr_Occurred()) not_an_instance(o, "Rng");
+    return false;
+  }
+  out = RngArg{Ref::borrow(o)};
+  return true;
+}
+
+RngBorrow::RngBorrow(const RngArg& arg) {
+  RngState& s = unwrap<RngState>(arg.obj.get());
+  if (s.borrowed) {
+    PyErr_SetString(PyExc_RuntimeError, "Rng: already borrowed by a running call");
+    return;
+  }
+  s.borrowed = true;
+  state_ = &s;
+}
+
+RngBorrow::~RngBorrow() {
+  if (state_) state_->borrowed = false;
+}
+
+namespace {
+
+// ---- Rng --------------------------------------------------------------------
+
+constexpr Param kRngParams[] = {{"seed", to_count}};
+
+const FunctionDef kRngNew{
+    .name = "__new__",
+    .owner = "Rng",
+    .params = kRngParams,
+    .doc = nullptr,
+    .call = [](Bound& a) -> Outcome {
+      return value(RngState{quarn::sampling::seeded_rng(a.get<std::uint64_t>(0))}, wrap_ref<RngState>);
+    },
+};
+
+const ClassDef kRngClass{
+    .name = "Rng",
+    .doc = "Rng(seed)\n--\n\n"
+           "A seeded random stream (ChaCha12) carried across sampler calls. Each\n"
+           "`sample`/`sample_n` call advances it, so one instance threaded through\n"
+           "successive calls gives one continuous, reproducible stream.",
+    .ctor = &kRngNew,
+    .methods = nullptr,
+    .getters = {},
+    .repr = [](PyObject*) { return py_str("Rng(<seeded stream>)"); },
+};
+
+// ---- draws shared by Sampler and Clamped ------------------------------------
+
+constexpr Param kSampleParams[] = {{"rng", to_rng}};
+constexpr Param kSampleNParams[] = {{"n", to_count}, {"rng", to_rng}};
+constexpr Param kSampleNSeededParams[] = {{"n", to_count}, {"seed", to_count}};
+
+template <class T>
+Outcome sample_one(Bound& a) {
+  RngBorrow rng(a.get<RngArg>(0));
+  if (!rng.ok()) return Outcome::python_error();
+  return done(unwrap<T>(a.self).sample(rng.stream()), py_float);
+}
+
+template <class T>
+Outcome sample_many(Bound& a) {
+  RngBorrow rng(a.get<RngArg>(1));
+  if (!rng.ok()) return Outcome::python_error();
+  return done(unwrap<T>(a.self).sample_n(a.get<std::uint64_t>(0), rng.stream()), py_floats);
+}
+
+template <class T>
+Outcome sample_many_seeded(Bound& a) {
+  quarn::sampling::Stream s = quarn::sampling::seeded_rng(a.get<std::uint64_t>(1));
+  return done(unwrap<T>(a.self).sample_n(a.get<std::uint64_t>(0), s), py_floats);
+}
+
+// ---- Sampler ----------------------------------------------------------------
+
+constexpr Param kTwoParams[] = {{"lo", to_float}, {"hi", to_float}};
+constexpr Param kMeanSdParams[] = {{"mean", to_float}, {"std_dev", to_float}};
+constexpr Param kTriParams[] = {{"min", to_float}, {"mode", to_float}, {"max", to_float}};
+constexpr Param kTruncParams[] = {{"mean", to_float}, {"std_dev", to_float}, {"lo", to_float}, {"hi", to_float}};
+
+const FunctionDef kUniform{
+    .name = "uniform",
+    .owner = "Sampler",
+    .params = kTwoParams,
+    .doc = "uniform(lo, hi)\n--\n\nUniform on [lo, hi); needs finite lo < hi.",
+    .call = [](Bound& a) -> Outcome {
+      return done(Sampler::uniform(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    },
+};
+
+const FunctionDef kNormal{
+    .name = "normal",
+    .owner = "Sampler",
+    .params = kMeanSdParams,
+    .doc = "normal(mean, std_dev)\n--\n\nNormal(mean, std_dev); needs finite mean and std_dev > 0.",
+    .call = [](Bound& a) -> Outcome {
+      return done(Sampler::normal(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    },
+};
+
+const FunctionDef kLogNormal{
+    .name = "lognormal",
+    .owner = "Sampler",
+    .params = kMeanSdParams,
+    .doc = "lognormal(mean, std_dev)\n--\n\n"
+           "Log-normal: ln(x) ~ Normal(mean, std_dev) (log-space parameters); draws are\n"
+           "strictly positive.",
+    .call = [](Bound& a) -> Outcome {
+      return done(Sampler::lognormal(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    },
+};
+
+const FunctionDef kTriangular{
+    .name = "triangular",
+    .owner = "Sampler",
+    .params = kTriParams,
+    .doc = "triangular(min, mode, max)\n--\n\n"
+           "Triangular on [min, max] peaking at mode; needs min < max and min <= mode <= max.",
+    .call = [](Bound& a) -> Outcome {
+      return done(Sampler::triangular(a.get<double>(0), a.get<double>(1), a.get<double>(2)), wrap_ref<Sampler>);
+    },
+};
+
+const FunctionDef kTruncatedNormal{
+    .name = "truncated_normal",
+    .owner = "Sampler",
+    .params = kTruncParams,
+    .doc = "truncated_normal(mean, std_dev, lo, hi)\n--\n\n"
+           "Normal(mean, std_dev) truncated to [lo, hi], density renormalised (no mass\n"
+           "piles up at the bounds; compare `clamped`).",
+    .call = [](Bound& a) -> Outcome {
+      return done(Sampler::truncated_normal(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3)),
+                  wrap_ref<Sampler>);
+    },
+};
+
+const FunctionDef kClampedOf{
+    .name = "clamped",
+    .owner = "Sampler",
+    .params = kTwoParams,
+    .doc = "clamped(self, lo, hi)\n--\n\n"
+           "A `Clamped` around a copy of this sampler: out-of-range draws snap to the\n"
+           "nearest bound (mass piles up at lo and hi; compare `truncated_normal`).",
+    .call = [](Bound& a) -> Outcome {
+      return done(unwrap<Sampler>(a.self).clamped(a.get<double>(0), a.get<double>(1)), wrap_ref<Clamped>);
+    },
+};
+
+const FunctionDef kSamplerSample{
+    .name = "sample",
+    .owner = "Sampler",
+    .params = kSampleParams,
+    .doc = "sample(self, rng)\n--\n\nOne draw, advancing `rng`.",
+    .call = sample_one<Sampler>,
+};
+
+const FunctionDef kSamplerSampleN{
+    .name = "sample_n",
+    .owner = "Sampler",
+    .params = kSampleNParams,
+    .doc = "sample_n(self, n, rng)\n--\n\nA list of `n` draws, advancing `rng`.",
+    .call = sample_many<Sampler>,
+};
+
+const FunctionDef kSamplerSampleNSeeded{
+    .name = "sample_n_seeded",
+    .owner = "Sampler",
+    .params = kSampleNSeededParams,
+    .doc = "sample_n_seeded(self, n, seed)\n--\n\nA list of `n` draws from a fresh `Rng(seed)`.",
+    .call = sample_many_seeded<Sampler>,
+};
+
+PyMethodDef kSamplerMethods[] = {
+    method_entry<kUniform>(METH_STATIC),
+    method_entry<kNormal>(METH_STATIC),
+    method_entry<kLogNormal>(METH_STATIC),
+    method_entry<kTriangular>(METH_STATIC),
+    method_entry<kTruncatedNormal>(METH_STATIC),
+    method_entry<kClampedOf>(),
+    method_entry<kSamplerSample>(),
+    method_entry<kSamplerSampleN>(),
+    method_entry<kSamplerSampleNSeeded>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassDef kSamplerClass{
+    .name = "Sampler",
+    .doc = "A validated univariate distribution drawn from an explicit `Rng`. Built by the\n"
+           "static constructors `uniform`, `normal`, `lognormal`, `triangular` and\n"
+           "`truncated_normal`. Bounding: `truncated_normal` reshapes the density onto\n"
+           "[lo, hi] (renormalised, no mass at the bounds), while `clamped(lo, hi)` snaps\n"
+           "out-of-range draws to the nearest bound (mass piles up at lo and hi).",
+    .ctor = nullptr,
+    .methods = kSamplerMethods,
+    .getters = {},
+    .repr = repr_of<Sampler>,
+};
+
+// ---- Clamped ----------------------------------------------------------------
+
+const FunctionDef kClampedSample{
+    .name = "sample",
+    .owner = "Clamped",
+    .params = kSampleParams,
+    .doc = "sample(self, rng)\n--\n\nOne inner draw clamped into [lo, hi], advancing `rng`.",
+    .call = sample_one<Clamped>,
+};
+
+const FunctionDef kClampedSampleN{
+    .name = "sample_n",
+    .owner = "Clamped",
+    .params = kSampleNParams,
+    .doc = "sample_n(self, n, rng)\n--\n\nA list of `n` clamped draws, advancing `rng`.",
+    .call = sample_many<Clamped>,
+};
+
+const FunctionDef kClampedSampleNSeeded{
+    .name = "sample_n_seeded",
+    .owner = "Clamped",
+    .params = kSampleNSeededParams,
+    .doc = "sample_n_seeded(self, n, seed)\n--\n\nA list of `n` clamped draws from a fresh `Rng(seed)`.",
+    .call = sample_many_seeded<Clamped>,
+};
+
+PyMethodDef kClampedMethods[] = {
+    method_entry<kClampedSample>(),
+    method_entry<kClampedSampleN>(),
+    method_entry<kClampedSampleNSeeded>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassDef kClampedClass{
+    .name = "Clamped",
+    .doc = "A sampler whose draws are snapped into [lo, hi]; made by `Sampler.clamped`.",
+    .ctor = nullptr,
+    .methods = kClampedMethods,
+    .getters = {},
+    .repr = repr_of<Clamped>,
+};
+
+const Export kExports[] = {
+    class_export<RngState>("Rng"),
+    class_export<Sampler>("Sampler"),
+    class_export<Clamped>("Clamped"),
+};
+
+}  // namespace
+
+const ClassDef& ClassOf<RngState>::def() { return kRngClass; }
+const ClassDef& ClassOf<Sampler>::def() { return kSamplerClass; }
+const ClassDef& ClassOf<Clamped>::def() { return kClampedClass; }
+
+std::span<const Export> sampling_exports() { return kExports; }
 
 }  // namespace qpy

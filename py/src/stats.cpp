@@ -1,7 +1,251 @@
+// py/src/stats.cpp: bindings of the descriptive and weighted statistics, the
+// reservoir summary and realization aggregation.
+#include <string>
+#include <vector>
+
 #include "areas.hpp"
+#include "classes.hpp"
+#include "sampling/aggregate.hpp"
+#include "stats/descriptive.hpp"
+#include "stats/weighted.hpp"
+#include "text.hpp"
 
 namespace qpy {
 
-std::span<const Export> stats_exports() { return {}; }
+template <>
+struct ClassOf<quarn::sampling::ReservoirSummary> {
+  static const ClassDef& def();
+};
+
+namespace {
+
+using quarn::sampling::Correlation;
+using quarn::sampling::ReservoirSummary;
+using Floats = std::vector<double>;
+
+// ---- descriptive ------------------------------------------------------------
+
+constexpr Param kData[] = {{"data", to_floats}};
+constexpr Param kDataP[] = {{"data", to_floats}, {"p", to_float}};
+
+const FunctionDef kMean{
+    .name = "mean",
+    .owner = nullptr,
+    .params = kData,
+    .doc = "mean(data)\n--\n\nArithmetic mean of `data`. Errors on empty input.",
+    .call = [](Bound& a) -> Outcome { return done(quarn::stats::mean(a.get<Floats>(0)), py_float); },
+};
+
+const FunctionDef kVariance{
+    .name = "variance",
+    .owner = nullptr,
+    .params = kData,
+    .doc = "variance(data)\n--\n\nUnbiased sample variance (`n \u2212 1` denominator). A single value yields `0.0`.",
+    .call = [](Bound& a) -> Outcome { return done(quarn::stats::variance(a.get<Floats>(0)), py_float); },
+};
+
+const FunctionDef kStd{
+    .name = "std",
+    .owner = nullptr,
+    .params = kData,
+    .doc = "std(data)\n--\n\nUnbiased sample standard deviation (`\u221avariance`).",
+    .call = [](Bound& a) -> Outcome { return done(quarn::stats::std_dev(a.get<Floats>(0)), py_float); },
+};
+
+const FunctionDef kPercentile{
+    .name = "percentile",
+    .owner = nullptr,
+    .params = kDataP,
+    .doc = "percentile(data, p)\n--\n\n"
+           "The `p`-th percentile (`p` in `[0, 100]`), type-7 (Excel `PERCENTILE`\n"
+           "parity): `percentile([1, 2, 3, 4, 5], 25) == 2.0`.",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::stats::percentile(a.get<Floats>(0), a.get<double>(1)), py_float);
+    },
+};
+
+const FunctionDef kMedian{
+    .name = "median",
+    .owner = nullptr,
+    .params = kData,
+    .doc = "median(data)\n--\n\nThe median (50th percentile) of `data`.",
+    .call = [](Bound& a) -> Outcome { return done(quarn::stats::median(a.get<Floats>(0)), py_float); },
+};
+
+// ---- weighted -----------------------------------------------------------------
+
+constexpr Param kValuesWeights[] = {{"values", to_floats}, {"weights", to_floats}};
+constexpr Param kValuesWeightsP[] = {{"values", to_floats}, {"weights", to_floats}, {"p", to_float}};
+
+const FunctionDef kWeightedMean{
+    .name = "weighted_mean",
+    .owner = nullptr,
+    .params = kValuesWeights,
+    .doc = "weighted_mean(values, weights)\n--\n\n"
+           "Weighted arithmetic mean of `values` under `weights` (equal length,\n"
+           "non-negative weights summing > 0).",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::stats::weighted_mean(a.get<Floats>(0), a.get<Floats>(1)), py_float);
+    },
+};
+
+const FunctionDef kWeightedVariance{
+    .name = "weighted_variance",
+    .owner = nullptr,
+    .params = kValuesWeights,
+    .doc = "weighted_variance(values, weights)\n--\n\n"
+           "Weighted (reliability-weighted, unbiased) sample variance.",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::stats::weighted_variance(a.get<Floats>(0), a.get<Floats>(1)), py_float);
+    },
+};
+
+const FunctionDef kWeightedStd{
+    .name = "weighted_std",
+    .owner = nullptr,
+    .params = kValuesWeights,
+    .doc = "weighted_std(values, weights)\n--\n\n"
+           "Weighted sample standard deviation (`\u221aweighted_variance`).",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::stats::weighted_std(a.get<Floats>(0), a.get<Floats>(1)), py_float);
+    },
+};
+
+const FunctionDef kWeightedPercentile{
+    .name = "weighted_percentile",
+    .owner = nullptr,
+    .params = kValuesWeightsP,
+    .doc = "weighted_percentile(values, weights, p)\n--\n\n"
+           "The `p`-th weighted percentile (`p` in `[0, 100]`). Sorted ascending, each value\n"
+           "sits at the middle of its own weight interval on the [0, 1] scale; between those\n"
+           "positions the result is linear, below the first it is the minimum and above the\n"
+           "last the maximum. Equal weights interpolate between the midpoints (k + 0.5) / n.",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::stats::weighted_percentile(a.get<Floats>(0), a.get<Floats>(1), a.get<double>(2)),
+                  py_float);
+    },
+};
+
+// ---- reservoir summary ------------------------------------------------------------
+
+template <double ReservoirSummary::*Field>
+PyObject* summary_field(PyObject* self) {
+  return py_float(unwrap<ReservoirSummary>(self).*Field);
+}
+
+const GetterDef kSummaryGetters[] = {
+    {"p90", summary_field<&ReservoirSummary::p90>, "Low case: the statistical 10th percentile."},
+    {"p50", summary_field<&ReservoirSummary::p50>, "Mid case: the median."},
+    {"p10", summary_field<&ReservoirSummary::p10>, "High case: the statistical 90th percentile."},
+    {"mean", summary_field<&ReservoirSummary::mean>, "Arithmetic mean of the realizations."},
+};
+
+PyObject* summary_dict(const ReservoirSummary& s) {
+  Ref d(PyDict_New());
+  if (!d) return nullptr;
+  const std::pair<const char*, double> items[] = {{"p90", s.p90}, {"p50", s.p50}, {"p10", s.p10}, {"mean", s.mean}};
+  for (const auto& [key, v] : items) {
+    Ref f(PyFloat_FromDouble(v));
+    if (!f || PyDict_SetItemString(d.get(), key, f.get()) < 0) return nullptr;
+  }
+  return d.release();
+}
+
+const FunctionDef kToDict{
+    .name = "to_dict",
+    .owner = "ReservoirSummary",
+    .params = {},
+    .doc = "to_dict(self)\n--\n\nA new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
+    .call = [](Bound& a) -> Outcome { return value(unwrap<ReservoirSummary>(a.self), summary_dict); },
+};
+
+PyMethodDef kSummaryMethods[] = {method_entry<kToDict>(), {nullptr, nullptr, 0, nullptr}};
+
+const ClassDef kSummaryClass{
+    .name = "ReservoirSummary",
+    .doc = "The P90 (low) / P50 (mid) / P10 (high) / mean digest of a realization set.\n\n"
+           "Fields follow the **oil-industry exceedance convention** (P90 = low): `p90`\n"
+           "is the value exceeded 90 % of the time (statistical 10th percentile), `p10`\n"
+           "the high (statistical 90th), so `p90 <= p50 <= p10`. Percentiles are type-7\n"
+           "(Excel `PERCENTILE` parity). Read-only getters plus a `to_dict()`.",
+    .ctor = nullptr,
+    .methods = kSummaryMethods,
+    .getters = kSummaryGetters,
+    .repr = repr_of<ReservoirSummary>,
+};
+
+const FunctionDef kReservoirSummary{
+    .name = "reservoir_summary",
+    .owner = nullptr,
+    .params = kData,
+    .doc = "reservoir_summary(data)\n--\n\n"
+           "Summarise `data` (one realization per element) into a [`ReservoirSummary`]\n"
+           "under the oil-industry P90 = low convention. Errors on empty input.",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::sampling::reservoir_summary(a.get<Floats>(0)), wrap_ref<ReservoirSummary>);
+    },
+};
+
+// ---- aggregation ----------------------------------------------------------------
+
+// The correlation name is resolved before any summing, so a bad name fails even
+// with no segments.
+bool check_correlation(Bound& a) {
+  const std::string& name = a.get<std::string>(1);
+  const auto mode = quarn::sampling::parse_correlation(name);
+  if (!mode) {
+    const std::string msg = "unknown correlation '" + quarn::trim_lower(name) +
+                            "' (expected 'independent' or 'comonotonic')";
+    PyErr_SetString(PyExc_ValueError, msg.c_str());
+    return false;
+  }
+  a.slots[1] = *mode;
+  return true;
+}
+
+constexpr Param kAggregateParams[] = {
+    {"segments", to_nested},
+    {"correlation", to_name, Default::str("independent")},
+};
+
+const FunctionDef kAggregate{
+    .name = "aggregate",
+    .owner = nullptr,
+    .params = kAggregateParams,
+    .doc = "aggregate(segments, correlation='independent')\n--\n\n"
+           "Sum per-segment realization vectors index by index into a field total.\n\n"
+           "`segments` holds one list of realizations per segment; the result is as long\n"
+           "as the shortest segment (later values are ignored), and `[]` when there are no\n"
+           "segments or one is empty. `correlation` is the dependence assumption, matched\n"
+           "after trimming white space and ignoring case: 'independent' (or 'indep') adds\n"
+           "the i-th realization of every segment; 'comonotonic' (or 'comono') first sorts\n"
+           "each segment's leading values ascending, so low adds to low and high to high.\n"
+           "Values are not validated: NaN and infinities are summed like any value.",
+    .call = [](Bound& a) -> Outcome {
+      return value(quarn::sampling::aggregate(a.get<Nested>(0), a.get<Correlation>(1)), py_floats);
+    },
+    .check = check_correlation,
+};
+
+const Export kExports[] = {
+    function_export<kMean>(),
+    function_export<kVariance>(),
+    function_export<kStd>(),
+    function_export<kPercentile>(),
+    function_export<kMedian>(),
+    function_export<kWeightedMean>(),
+    function_export<kWeightedVariance>(),
+    function_export<kWeightedStd>(),
+    function_export<kWeightedPercentile>(),
+    class_export<ReservoirSummary>("ReservoirSummary"),
+    function_export<kReservoirSummary>(),
+    function_export<kAggregate>(),
+};
+
+}  // namespace
+
+const ClassDef& ClassOf<quarn::sampling::ReservoirSummary>::def() { return kSummaryClass; }
+
+std::span<const Export> stats_exports() { return kExports; }
 
 }  // namespace qpy

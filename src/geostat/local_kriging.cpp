@@ -1,0 +1,107 @@
+#include "geostat/local_kriging.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "geostat/neighbours.hpp"
+#include "gridding/kriging/prep.hpp"
+
+namespace quarn::geostat {
+
+Result<LocalKriging> LocalKriging::make(std::uint64_t max_neighbours, double radius, const Variogram& variogram) {
+  if (max_neighbours == 0 || !std::isfinite(radius) || !(radius > 0.0))
+    return invalid_argument("LocalKriging: need max_neighbours >= 1 and radius > 0");
+  return LocalKriging{max_neighbours, radius, variogram};
+}
+
+namespace {
+
+struct Merged {
+  std::vector<double> x, y, z;
+};
+
+// Groups rows by exact (x, y); values are averaged in input order, groups kept in
+// first-occurrence order.
+Merged merge_coincident(std::span<const std::array<double, 3>> coords) {
+  std::vector<std::size_t> order;
+  order.reserve(coords.size());
+  for (std::size_t i = 0; i < coords.size(); ++i)
+    if (std::isfinite(coords[i][0]) && std::isfinite(coords[i][1])) order.push_back(i);
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (coords[a][0] != coords[b][0]) return coords[a][0] < coords[b][0];
+    return coords[a][1] < coords[b][1];
+  });
+  struct Group {
+    std::size_t first;
+    double z;
+  };
+  std::vector<Group> groups;
+  for (std::size_t g = 0; g < order.size();) {
+    const auto& p = coords[order[g]];
+    // The sum starts from the first value (not from 0.0), so a lone -0.0 stays -0.0.
+    double sum = p[2];
+    std::size_t e = g + 1;
+    while (e < order.size() && coords[order[e]][0] == p[0] && coords[order[e]][1] == p[1]) {
+      sum += coords[order[e]][2];
+      ++e;
+    }
+    groups.push_back({order[g], sum / static_cast<double>(e - g)});
+    g = e;
+  }
+  std::sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.first < b.first; });
+  Merged m;
+  m.x.reserve(groups.size());
+  m.y.reserve(groups.size());
+  m.z.reserve(groups.size());
+  for (const Group& gr : groups) {
+    m.x.push_back(coords[gr.first][0]);
+    m.y.push_back(coords[gr.first][1]);
+    m.z.push_back(gr.z);
+  }
+  return m;
+}
+
+}  // namespace
+
+Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> coords,
+                                         const Lattice& lattice) const {
+  if (coords.empty()) return empty_input("LocalKriging::krige: no points to grid");
+  const std::size_t nc = lattice.ncol, nr = lattice.nrow;
+  if (nr != 0 && nc > std::vector<double>().max_size() / nr) throw std::bad_alloc();
+
+  const Merged data = merge_coincident(coords);
+  std::vector<IndexEntry> entries(data.x.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = {data.x[i], data.y[i], i};
+  const NeighbourIndex index = NeighbourIndex::build(entries);
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  KrigedFields out{Field(nc, nr, nan), Field(nc, nr, nan)};
+  const LatticeFrame frame(lattice);
+  std::vector<Neighbour> found;
+  found.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, entries.size())));
+  gridding::kriging::LuBuffers buf;
+  for (std::size_t j = 0; j < nr; ++j) {
+    for (std::size_t i = 0; i < nc; ++i) {
+      const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
+      index.nearest_within(x, y, max_neighbours, radius, found);
+      if (found.empty()) continue;
+      const auto k = gridding::kriging::ordinary_krige(data.x, data.y, data.z, found, variogram, buf);
+      if (!k) continue;
+      out.estimate.at(i, j) = k->estimate;
+      out.variance.at(i, j) = k->variance;
+    }
+  }
+  return out;
+}
+
+Result<KrigedFields> local_kriging_grid(std::span<const std::array<double, 3>> coords, const Lattice& lattice,
+                                        const Variogram& variogram, std::uint64_t max_neighbours, double radius) {
+  QUARN_TRY(engine, LocalKriging::make(max_neighbours, radius, variogram));
+  return engine.krige(coords, lattice);
+}
+
+}  // namespace quarn::geostat

@@ -1,0 +1,139 @@
+#include "geostat/variogram.hpp"
+
+#include <cmath>
+
+#include "format.hpp"
+#include "lattice.hpp"
+#include "text.hpp"
+
+namespace quarn::geostat {
+
+std::optional<VariogramModel> parse_variogram_model(std::string_view name, std::string& key) {
+  key = trim_lower(name);
+  if (key == "nugget") return VariogramModel::Nugget;
+  if (key == "sph" || key == "spherical") return VariogramModel::Spherical;
+  if (key == "exp" || key == "exponential") return VariogramModel::Exponential;
+  if (key == "gauss" || key == "gaussian") return VariogramModel::Gaussian;
+  return std::nullopt;
+}
+
+std::string unknown_variogram_model_message(std::string_view key) {
+  std::string s = "unknown variogram model '";
+  s += key;
+  s += "' (expected 'nugget', 'spherical', 'exponential', or 'gaussian')";
+  return s;
+}
+
+double unit_shape(VariogramModel model, double h, double a) {
+  switch (model) {
+    case VariogramModel::Nugget:
+      return std::isnan(h) ? h : 0.0;
+    case VariogramModel::Spherical: {
+      const double r = h / a;
+      if (r >= 1.0) return 1.0;  // NaN falls through to the polynomial and stays NaN
+      return 1.5 * r - 0.5 * (r * r * r);
+    }
+    case VariogramModel::Exponential:
+      return 1.0 - std::exp(-3.0 * h / a);
+    case VariogramModel::Gaussian: {
+      const double r = h / a;
+      return 1.0 - std::exp(-3.0 * (r * r));
+    }
+  }
+  return 0.0;
+}
+
+namespace {
+
+// The sill rules shared by both constructors; `who` is the message prefix.
+std::optional<CoreError> check_sills(const char* who, VariogramModel model, double nugget, double sill) {
+  if (nugget < 0.0 || sill < 0.0) return invalid_argument(std::string(who) + "nugget and sill must be non-negative");
+  if (model == VariogramModel::Nugget) {
+    if (nugget <= 0.0)
+      return invalid_argument(std::string(who) +
+                              "the Nugget model uses only its nugget (sill is ignored), so nugget must be positive");
+  } else if (nugget + sill <= 0.0) {
+    return invalid_argument(std::string(who) + "total sill (nugget + sill) must be positive");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<Variogram> Variogram::make(VariogramModel model, double nugget, double sill, double range) {
+  if (!std::isfinite(nugget) || !std::isfinite(sill) || !std::isfinite(range))
+    return invalid_argument("variogram: nugget, sill and range must be finite");
+  if (auto e = check_sills("variogram: ", model, nugget, sill)) return *e;
+  if (range <= 0.0) return invalid_argument("variogram: range must be positive");
+  return Variogram{nugget, sill, range, model};
+}
+
+double Variogram::gamma_at(double h) const {
+  if (h == 0.0) return 0.0;
+  return nugget + sill * unit_shape(model, h, range);
+}
+
+double Variogram::gamma_sq(double h2) const {
+  if (h2 == 0.0) return 0.0;
+  return nugget + sill * unit_shape(model, std::sqrt(h2), range);
+}
+
+std::string Variogram::repr() const {
+  return "Variogram(nugget=" + fmt::num(nugget) + ", sill=" + fmt::num(sill) + ", range=" + fmt::num(range) + ")";
+}
+
+Result<AnisotropicVariogram> AnisotropicVariogram::make(VariogramModel model, double major, double minor,
+                                                        double vertical, double azimuth, double sill,
+                                                        double nugget) {
+  if (!std::isfinite(nugget) || !std::isfinite(sill) || !std::isfinite(major) || !std::isfinite(minor) ||
+      !std::isfinite(vertical) || !std::isfinite(azimuth))
+    return invalid_argument("anisotropic variogram: nugget, sill, ranges and azimuth must be finite");
+  if (auto e = check_sills("anisotropic variogram: ", model, nugget, sill)) return *e;
+  if (major <= 0.0 || minor <= 0.0 || vertical <= 0.0)
+    return invalid_argument("anisotropic variogram: major, minor and vertical ranges must be positive");
+  double az = std::fmod(azimuth, 360.0);
+  if (az < 0.0) az = az + 360.0;
+  const double t = az * kDegToRad;
+  return AnisotropicVariogram{nugget, sill, major, minor, vertical, az, model, std::sin(t), std::cos(t)};
+}
+
+Result<AnisotropicVariogram> AnisotropicVariogram::isotropic(VariogramModel model, double nugget, double sill,
+                                                             double range) {
+  return make(model, range, range, range, 0.0, sill, nugget);
+}
+
+double AnisotropicVariogram::scaled_distance_sq(double dx, double dy, double dz) const {
+  const double s = sin_az, c = cos_az;
+  const double along = dx * s + dy * c;
+  const double across = (dx * c - dy * s) * major / minor;
+  const double vert = dz * major / vertical;
+  return vert * vert + (along * along + across * across);
+}
+
+double AnisotropicVariogram::anisotropic_distance(double dx, double dy, double dz) const {
+  return std::sqrt(scaled_distance_sq(dx, dy, dz));
+}
+
+double AnisotropicVariogram::gamma_offset(double dx, double dy, double dz) const {
+  const double h2 = scaled_distance_sq(dx, dy, dz);
+  if (h2 == 0.0) return 0.0;
+  return nugget + sill * unit_shape(model, std::sqrt(h2), major);
+}
+
+std::string AnisotropicVariogram::repr() const {
+  return "AnisotropicVariogram(major=" + fmt::num(major) + ", minor=" + fmt::num(minor) +
+         ", vertical=" + fmt::num(vertical) + ", azimuth=" + fmt::num(azimuth) + ", nugget=" + fmt::num(nugget) +
+         ", sill=" + fmt::num(sill) + ")";
+}
+
+double VariogramSpec::gamma(double dx, double dy) const {
+  if (const auto* v = std::get_if<Variogram>(&model)) return v->gamma(dx, dy);
+  return std::get<AnisotropicVariogram>(model).gamma_offset(dx, dy, 0.0);
+}
+
+double VariogramSpec::total_sill() const {
+  if (const auto* v = std::get_if<Variogram>(&model)) return v->total_sill();
+  return std::get<AnisotropicVariogram>(model).total_sill();
+}
+
+}  // namespace quarn::geostat

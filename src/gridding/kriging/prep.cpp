@@ -1,0 +1,39 @@
+#include "gridding/kriging/prep.hpp"
+
+namespace quarn::gridding::kriging {
+
+std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span<const double> y,
+                                            std::span<const double> z,
+                                            std::span<const geostat::Neighbour> neighbours,
+                                            const geostat::Variogram& variogram, LuBuffers& buf) {
+  const std::size_t n = neighbours.size();
+  const std::size_t m = n + 1;
+  buf.resize(m);
+  double* a = buf.matrix.data();
+  for (std::size_t r = 0; r < n; ++r) {
+    const double xr = x[neighbours[r].payload], yr = y[neighbours[r].payload];
+    // (-d)^2 == d^2 exactly, so the lower triangle mirrors the upper one bit for bit.
+    for (std::size_t c = r + 1; c < n; ++c) {
+      const double dx = xr - x[neighbours[c].payload];
+      const double dy = yr - y[neighbours[c].payload];
+      const double g = variogram.gamma_sq(dx * dx + dy * dy);
+      a[r * m + c] = g;
+      a[c * m + r] = g;
+    }
+    a[r * m + n] = 1.0;
+    a[n * m + r] = 1.0;
+    buf.rhs[r] = variogram.gamma_at(neighbours[r].distance);
+  }
+  buf.rhs[n] = 1.0;
+  if (!buf.factorize()) return std::nullopt;
+  buf.solve();
+  const double* s = buf.solution.data();
+  double est = 0.0;
+  for (std::size_t r = 0; r < n; ++r) est += s[r] * z[neighbours[r].payload];
+  double var = s[n];
+  for (std::size_t r = 0; r < n; ++r) var += s[r] * buf.rhs[r];
+  if (!(var > 0.0)) var = 0.0;
+  return KrigeEstimate{est, var};
+}
+
+}  // namespace quarn::gridding::kriging

@@ -1,0 +1,30 @@
+// src/gridding/kriging/prep.hpp: the ordinary kriging system of one target in
+// semivariance form, built into reusable buffers and solved by solve.hpp's LU.
+#pragma once
+#include <optional>
+#include <span>
+
+#include "geostat/neighbours.hpp"
+#include "geostat/variogram.hpp"
+#include "gridding/kriging/solve.hpp"
+
+namespace quarn::gridding::kriging {
+
+struct KrigeEstimate {
+  double estimate;
+  double variance;  ///< floored at 0 (a negative, zero or NaN variance is 0)
+};
+
+/// Ordinary kriging of one target from `neighbours` (n >= 1, as the search delivers
+/// them: payload = index into x, y, z; distance to the target). System of size n + 1:
+/// A[r][c] = gamma of the squared distance between neighbours r and c (0 on the
+/// diagonal), A[r][n] = A[n][r] = 1, A[n][n] = 0; b[r] = gamma(distance r), b[n] = 1.
+/// Estimate = 0 + sum lambda_r * z_r; variance = mu + sum lambda_r * b[r], both in
+/// neighbour order. None when the matrix is singular (the caller leaves the target unset).
+/// `buf` is resized to n + 1 and reused; nothing else allocates.
+[[nodiscard]] std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span<const double> y,
+                                                          std::span<const double> z,
+                                                          std::span<const geostat::Neighbour> neighbours,
+                                                          const geostat::Variogram& variogram, LuBuffers& buf);
+
+}  // namespace quarn::gridding::kriging

@@ -1,0 +1,49 @@
+// src/gridding/kriging/solve.hpp: dense LU factorisation with partial pivoting and the
+// substitution that solves the small kriging systems, with buffers reused across targets.
+//
+// The operation order is fixed (pivot choice, elimination, sums) so results are
+// reproducible bit for bit; see each function.
+#pragma once
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace quarn::gridding::kriging {
+
+/// In-place LU of the m x m row-major matrix `a` (a.size() >= m * m) with partial
+/// pivoting; `perm` (size >= m) is set to 0..m-1 and then follows the row swaps.
+/// For column j: the pivot is the first row k >= j with the largest |a[k][j]| (a later
+/// row replaces it only when strictly larger); a zero pivot returns false (singular,
+/// no tolerance); rows j and pivot are swapped whole, with their perm entries; then for
+/// l > j: L = a[l][j] / a[j][j], a[l][j] = L, a[l][c] -= a[j][c] * L for c > j.
+/// On success `a` holds L strictly below the diagonal (unit diagonal implied) and U on
+/// and above it. On failure `a` and `perm` hold partial work.
+[[nodiscard]] bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm);
+
+/// Solves with a factorisation from factorize(): s[i] = rhs[perm[i]]; forward, for j
+/// ascending, s[j] -= (0 + sum over k < j ascending of a[j][k] * s[k]); backward, for c
+/// descending, s[c] = (s[c] - a[c][c+1] * s[c+1] - ... in k ascending order) / a[c][c].
+/// Writes m values to `out` (size >= m; must not alias `rhs`).
+void solve(std::span<const double> a, std::size_t m, std::span<const std::size_t> perm,
+           std::span<const double> rhs, std::span<double> out);
+
+/// Scratch for one system of size m: matrix, permutation, right-hand side, solution.
+/// Owned by a caller's sweep and reused for every target: resize() keeps capacity, so
+/// no allocation happens once the largest size has been seen.
+struct LuBuffers {
+  std::vector<double> matrix;     ///< m * m, row-major
+  std::vector<std::size_t> perm;  ///< m
+  std::vector<double> rhs;        ///< m
+  std::vector<double> solution;   ///< m
+  std::size_t m = 0;
+
+  /// Sizes every buffer for an m x m system and zero-fills the matrix and right-hand side.
+  void resize(std::size_t size);
+  [[nodiscard]] double& at(std::size_t r, std::size_t c) { return matrix[r * m + c]; }
+  /// factorize(matrix, m, perm).
+  [[nodiscard]] bool factorize();
+  /// solve() from rhs into solution; call after a successful factorize().
+  void solve();
+};
+
+}  // namespace quarn::gridding::kriging

@@ -1,0 +1,174 @@
+// Neighbour index against brute force, and the LU kernel on small known systems.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+#include "check.hpp"
+#include "geostat/neighbours.hpp"
+#include "gridding/kriging/solve.hpp"
+
+namespace {
+
+using quarn::geostat::IndexEntry;
+using quarn::geostat::Neighbour;
+using quarn::geostat::NeighbourIndex;
+
+struct SplitMix {
+  std::uint64_t s;
+  std::uint64_t next() {
+    std::uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  std::uint64_t below(std::uint64_t n) { return next() % n; }
+};
+
+// The documented order: (d2, payload, insertion number), cut at radius and max_count.
+std::vector<Neighbour> brute(const std::vector<IndexEntry>& pts, double qx, double qy, std::uint64_t k, double r) {
+  std::vector<std::tuple<double, std::uint64_t, std::size_t>> c;
+  if (k == 0 || !(r >= 0.0)) return {};
+  const double r2 = r * r;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    if (!std::isfinite(pts[i].x) || !std::isfinite(pts[i].y)) continue;
+    const double dx = pts[i].x - qx, dy = pts[i].y - qy;
+    const double d2 = dx * dx + dy * dy;
+    if (d2 <= r2) c.emplace_back(d2, pts[i].payload, i);
+  }
+  std::sort(c.begin(), c.end());
+  std::vector<Neighbour> out;
+  for (std::size_t i = 0; i < c.size() && i < k; ++i) out.push_back({std::get<1>(c[i]), std::sqrt(std::get<0>(c[i]))});
+  return out;
+}
+
+bool same(const std::vector<Neighbour>& a, const std::vector<Neighbour>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].payload != b[i].payload || a[i].distance != b[i].distance) return false;
+  return true;
+}
+
+// Point sets with many exact ties: integer lattices (with duplicates), plus random
+// doubles; payloads shuffled so the payload order differs from the insertion order.
+std::vector<IndexEntry> make_points(SplitMix& rng, std::size_t n, bool integer) {
+  std::vector<IndexEntry> pts(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (integer) {
+      pts[i] = {static_cast<double>(rng.below(40)), static_cast<double>(rng.below(40)), 0};
+    } else {
+      pts[i] = {rng.unit() * 100.0, rng.unit() * 100.0, 0};
+    }
+  }
+  std::vector<std::uint64_t> pay(n);
+  for (std::size_t i = 0; i < n; ++i) pay[i] = i;
+  for (std::size_t i = n; i > 1; --i) std::swap(pay[i - 1], pay[rng.below(i)]);
+  for (std::size_t i = 0; i < n; ++i) pts[i].payload = pay[i] % (n - n / 10);  // a few payloads repeat
+  return pts;
+}
+
+void randomized(bool integer, std::uint64_t seed) {
+  SplitMix rng{seed};
+  std::vector<Neighbour> got;
+  int mismatches = 0;
+  for (int set = 0; set < 10; ++set) {
+    const std::size_t n = 1 + rng.below(integer ? 1500 : 3000);
+    const auto pts = make_points(rng, n, integer);
+    const NeighbourIndex bulk = NeighbourIndex::build(pts);
+    NeighbourIndex inc;
+    std::size_t inserted = 0;
+    for (int q = 0; q < 1000; ++q) {
+      // Grow the incremental index between queries, so queries see every stage.
+      const std::size_t target = n * static_cast<std::size_t>(q + 1) / 1000;
+      for (; inserted < target; ++inserted) inc.insert(pts[inserted].x, pts[inserted].y, pts[inserted].payload);
+      const double qx = integer ? static_cast<double>(rng.below(44)) - 2.0 : rng.unit() * 110.0 - 5.0;
+      const double qy = integer ? static_cast<double>(rng.below(44)) - 2.0 : rng.unit() * 110.0 - 5.0;
+      const std::uint64_t k = rng.below(40);
+      const double r = integer ? static_cast<double>(rng.below(12)) : rng.unit() * 30.0;
+      bulk.nearest_within(qx, qy, k, r, got);
+      if (!same(got, brute(pts, qx, qy, k, r))) ++mismatches;
+      const std::vector<IndexEntry> prefix(pts.begin(), pts.begin() + static_cast<std::ptrdiff_t>(inserted));
+      inc.nearest_within(qx, qy, k, r, got);
+      if (!same(got, brute(prefix, qx, qy, k, r))) ++mismatches;
+    }
+    CHECK_EQ(inc.size(), n);
+  }
+  CHECK_EQ(mismatches, 0);
+}
+
+}  // namespace
+
+TEST_CASE("neighbours: bulk and incremental match brute force, integer points with ties") {
+  randomized(true, 12345);
+}
+
+TEST_CASE("neighbours: bulk and incremental match brute force, random points") { randomized(false, 987); }
+
+TEST_CASE("neighbours: edge cases") {
+  std::vector<Neighbour> out{{7, 1.0}};
+  NeighbourIndex empty;
+  empty.nearest_within(0, 0, 5, 10, out);
+  CHECK(out.empty());
+
+  const std::vector<IndexEntry> line = {{3, 0, 30}, {1, 0, 10}, {2, 0, 20}, {1, 0, 5}};
+  const NeighbourIndex idx = NeighbourIndex::build(line);
+  idx.nearest_within(0, 0, 0, 10, out);
+  CHECK(out.empty());
+  idx.nearest_within(0, 0, 5, 2.5, out);  // duplicates kept, equal distance by payload
+  CHECK(out.size() == 3 && out[0].payload == 5 && out[1].payload == 10 && out[2].payload == 20);
+  idx.nearest_within(0, 0, 5, 2.0, out);  // exactly at the radius is inside
+  CHECK_EQ(out.size(), std::size_t{3});
+  idx.nearest_within(0, 0, 1, 100, out);
+  CHECK(out.size() == 1 && out[0].payload == 5 && out[0].distance == 1.0);
+  idx.nearest_within(0, 0, 5, std::nan(""), out);
+  CHECK(out.empty());
+
+  NeighbourIndex inc;
+  inc.insert(std::nan(""), 0, 1);
+  inc.insert(INFINITY, 0, 2);
+  inc.insert(0, 0, 3);
+  CHECK_EQ(inc.size(), std::size_t{1});
+  inc.nearest_within(0, 0, 5, INFINITY, out);
+  CHECK(out.size() == 1 && out[0].payload == 3 && out[0].distance == 0.0);
+}
+
+TEST_CASE("lu: pivoting, singular matrices, substitution") {
+  using namespace quarn::gridding::kriging;
+  // [[0, 1], [1, 0]] needs a row swap.
+  LuBuffers b;
+  b.resize(2);
+  b.at(0, 1) = 1.0;
+  b.at(1, 0) = 1.0;
+  b.rhs = {3.0, 1.0};
+  CHECK(b.factorize());
+  CHECK(b.perm[0] == 1 && b.perm[1] == 0);
+  b.solve();
+  CHECK(b.solution[0] == 1.0 && b.solution[1] == 3.0);
+
+  b.resize(2);  // all zero: singular at the first column
+  CHECK(!b.factorize());
+  b.resize(3);
+  const double m[9] = {1, 2, 3, 2, 4, 6, 1, 0, 1};  // second row = 2 * first
+  std::copy(m, m + 9, b.matrix.begin());
+  CHECK(!b.factorize());
+
+  // A later row with an equal magnitude does not replace the pivot.
+  b.resize(2);
+  const double t[4] = {-2, 1, 2, 3};
+  std::copy(t, t + 4, b.matrix.begin());
+  b.rhs = {0.0, 8.0};
+  CHECK(b.factorize());
+  CHECK(b.perm[0] == 0 && b.perm[1] == 1);
+  b.solve();
+  CHECK(b.solution[0] == 1.0 && b.solution[1] == 2.0);
+
+  // Tiny but non-zero pivots are accepted.
+  b.resize(1);
+  b.matrix[0] = 1e-300;
+  b.rhs[0] = 1e-300;
+  CHECK(b.factorize());
+  b.solve();
+  CHECK(b.solution[0] == 1.0);
+}
