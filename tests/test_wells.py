@@ -374,3 +374,20 @@ def test_tops_empty_wells_and_errors():
     with pytest.raises(ValueError) as err:
         qt.tops_from_surface(SURF, LAT, [[100, 200]], Sampler.uniform(-1e308, 1e308), 0)
     assert "uniform width hi - lo overflows to infinity" in str(err.value)
+
+
+def test_same_bits_in_a_fresh_process():
+    import subprocess
+    import sys
+
+    code = (
+        "import quarntools as qt;"
+        "p = qt.place_wells_in_polygon([[0, 0], [10, 0], [3, 9]], 20, 77);"
+        "t = qt.tops_from_surface([[1.0, 2.0], [3.0, 4.0]], qt.Lattice(0, 0, 10, 10, 2, 2), p,"
+        " qt.Sampler.lognormal(0, 1), 77);"
+        "print([c.hex() for q in p for c in q] + [v.hex() for v in t])"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout.strip()
+    p = qt.place_wells_in_polygon([[0, 0], [10, 0], [3, 9]], 20, 77)
+    t = qt.tops_from_surface([[1.0, 2.0], [3.0, 4.0]], Lattice(0, 0, 10, 10, 2, 2), p, Sampler.lognormal(0, 1), 77)
+    assert out == repr(flat_hexes(p) + hexes(t))
