@@ -164,6 +164,14 @@ def test_equal_zones_blend_to_themselves():
     assert qt.synth_log_series([A, A, A], 0.5, 4, 11) == qt.synth_log_series([A, A, A], 0.5, 0, 11)
 
 
+def test_window_clipped_to_the_log():
+    # a window wider than the log spans it all: every larger transition_beds gives the same log
+    wide = qt.synth_log_series([A, B], 0.5, 20, 3)
+    assert wide == qt.synth_log_series([A, B], 0.5, 2**64 - 1, 3)
+    assert wide[0] == qt.synth_log_series([A, B], 0.5, 0, 3)[0]  # weight 0 at the top sample
+    assert wide[1:] != qt.synth_log_series([A, B], 0.5, 0, 3)[1:]
+
+
 def test_later_boundary_wins_on_shared_samples():
     thin_b = qt.ZoneSpec(1, 0.6, 0.1, 1.5)
     # boundaries at 12 (A->B) and 14 (B->B'); windows of 6 overlap on 8 .. 17
@@ -179,6 +187,32 @@ def test_hard_boundaries_keep_each_zone_monotone_in_the_driver():
     hi = qt.synth_log_series([qt.ZoneSpec(10, 0.7, 0.1, 2.0), qt.ZoneSpec(10, 0.3, 0.02, 2.0)], 0.1, 0, 8)
     for part in (slice(0, 100), slice(100, 200)):
         assert np.argsort(lo[part], kind="stable").tolist() == np.argsort(hi[part], kind="stable").tolist()
+
+
+def normals(n, seed):
+    return qt.Sampler.normal(0.0, 1.0).sample_n_seeded(n, seed)  # 0 + 1*z: the stream's own normals
+
+
+def ar1(draws, rhos):
+    """Restated driver: rhos[i] is the coefficient between samples i-1 and i."""
+    z = [draws[0]]
+    for d, r in zip(draws[1:], rhos[1:]):
+        z.append(z[-1] * r + d * math.sqrt(1.0 - r * r))
+    return z
+
+
+def test_driver_coefficient_switches_at_each_zone_top():
+    zones = [qt.ZoneSpec(3, 0.3, 0.05, 0.4), qt.ZoneSpec(2, 0.6, 0.1, 3.0), qt.ZoneSpec(2.5, 0.4, 0.1, 1e-6)]
+    step = 0.1
+    counts = qt.zone_sample_counts(zones, step)
+    rhos = [min(math.exp(-step / z.corr_length_m), 0.999999999) for z, n in zip(zones, counts) for _ in range(n)]
+    z = ar1(normals(sum(counts), 123), rhos)
+    y = qt.synth_log_series(zones, step, 0, 123)
+    start = 0
+    for n in counts:  # each zone's map is strictly increasing: ranks of y are ranks of the driver
+        part = slice(start, start + n)
+        assert np.argsort(y[part], kind="stable").tolist() == np.argsort(z[part], kind="stable").tolist()
+        start += n
 
 
 @pytest.mark.parametrize(("mean", "std"), [
@@ -228,6 +262,12 @@ def test_facies_reproducible_binary_and_single_sample():
     # the driver does not depend on the target: a higher NTG only adds sand
     g = qt.synth_facies_series(500, 0.2, 0.6, 3.0, 5)
     assert all(b >= a for a, b in zip(f, g))
+
+
+def test_half_ntg_thresholds_the_driver_at_zero():
+    step, bed, n = 0.25, 1.7, 400
+    z = ar1(normals(n, 55), [math.exp(-step / bed)] * n)
+    assert qt.synth_facies_series(n, step, 0.5, bed, 55) == [int(v > 0.0) for v in z]
 
 
 @pytest.mark.parametrize("ntg", [0.1, 0.5, 0.8])
@@ -488,3 +528,17 @@ def test_two_threads_match_a_serial_run(call):
     for t in threads:
         t.join()
     assert results[0] == results[1] == call()
+
+
+# ---- pinned bits (reference platform) --------------------------------------------------------------
+
+def test_pinned_outputs():
+    y = qt.synth_log_series([A, B], 0.5, 2, 2026)
+    assert [v.hex() for v in y[10:14]] == [
+        "0x1.d92b9bc55ccdcp-3", "0x1.a7dd899b31ecfp-2", "0x1.cc367127e87aep-2", "0x1.13a4bb1934d62p-1"]
+    p = qt.synth_por_with_facies([1, 0, 1], 0.5, 0.25, 0.04, 0.06, 0.02, 1.0, 2026)
+    assert [v.hex() for v in p] == ["0x1.e2b45eb0f1e57p-3", "0x1.a42d07fa54898p-5", "0x1.04f61123b0567p-2"]
+    c = qt.synth_petro_curves(TYPICAL, 0.5, 12, 2026)
+    assert [v.hex() for v in c["phie"][9:]] == ["0x1.26fdabdefeeb5p-5", "0x1.1aa0df77288e5p-5", "0x1.8b2202a6f4fc8p-3"]
+    assert c["net_flag"] == [0] * 11 + [1]
+    assert qt.synth_facies_series(12, 0.1, 0.3, 0.5, 2026) == [0] * 11 + [1]
