@@ -114,6 +114,7 @@ void NeighbourIndex::nearest_within(double qx, double qy, std::uint64_t max_coun
                                     std::vector<Neighbour>& out) const {
   out.clear();
   if (max_count == 0 || count_ == 0 || !(radius >= 0.0)) return;
+  if (!std::isfinite(qx) || !std::isfinite(qy)) return;  // no stored point can be in range
   const double r2 = radius * radius;
   const std::size_t k = max_count < count_ ? static_cast<std::size_t>(max_count) : count_;
   // Candidates under the total order (d2, payload, seq). Whenever 2k have gathered, the

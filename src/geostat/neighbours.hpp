@@ -54,9 +54,10 @@ class NeighbourIndex {
 
   /// Clears `out`, then fills it with at most `max_count` points within `radius` of
   /// (qx, qy), in the order of the result contract above. A point at exactly the radius
-  /// is included. Empty result when max_count is 0, the index is empty, or radius is
-  /// NaN or negative. `out` keeps its capacity between calls, and so does the
-  /// index's internal scratch: one index must not be queried from two threads at once.
+  /// is included. Empty result when max_count is 0, the index is empty, radius is
+  /// NaN or negative, or the query point is not finite. `out` keeps its capacity
+  /// between calls, and so does the index's internal scratch: one index must not be
+  /// queried from two threads at once.
   void nearest_within(double qx, double qy, std::uint64_t max_count, double radius,
                       std::vector<Neighbour>& out) const;
 
