@@ -338,6 +338,17 @@ def test_evaluate_errors(block, props, params, message):
     assert error_of(qt.evaluate_formula, block, props, params) == message
 
 
+# Long vectors are computed in blocks; lengths around the block size must not matter.
+@pytest.mark.parametrize("n", [2047, 2048, 2049, 4097, 10_000])
+def test_long_vectors(n):
+    x = [(i * 0.37) % 3.0 - 1.0 for i in range(n)]
+    a = [i * 1e-3 for i in range(n)]
+    out = qt.evaluate_formula(["y = if(x > 0.5, sqrt(x) * a + t, -x) / 3", "t = a - 1"], {"x": x, "a": a})
+    expected = [(math.sqrt(xi) * ai + (ai - 1) if xi > 0.5 else -xi) / 3 for xi, ai in zip(x, a)]
+    assert bits(out["y"]) == bits(expected)
+    assert bits(out["t"]) == bits([ai - 1 for ai in a])
+
+
 def test_evaluation_order_decides_which_error():
     # b is evaluated before a ("order" puts a's dependency first), so q is reported.
     block = ["a = b + r", "b = q"]

@@ -157,9 +157,9 @@ const FunctionDef kEvaluateFormula{
            "dependency order. Scalars broadcast. Functions: sqrt, log, log10, exp, abs,\n"
            "pow, min, max, clip, if. Returns a dict from each target to its list of values.",
     .call = [](Bound& a) -> Outcome {
-      static const Params kNoParams;
-      const Params& params = a.has(2) ? a.get<Params>(2) : kNoParams;
-      return done(quarn::formula::evaluate_block(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
+      const Params none;
+      const Params& params = a.has(2) ? a.get<Params>(2) : none;
+      return done(quarn::formula::evaluate_formula(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
                   py_outputs);
     },
 };

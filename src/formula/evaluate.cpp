@@ -429,7 +429,7 @@ class Evaluator {
 
 }  // namespace
 
-Result<Outputs> evaluate_block(const std::vector<std::string>& texts, const Properties& properties,
+Result<Outputs> evaluate_formula(const std::vector<std::string>& texts, const Properties& properties,
                                const Params& params) {
   QUARN_TRY(block, compile_block(texts));
   return Evaluator(block, properties, params).run();
