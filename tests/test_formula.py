@@ -67,6 +67,8 @@ PARSE_ERRORS = [
     pytest.param("y = a)", "unexpected trailing formula token RParen", id="trailing-rparen"),
     pytest.param("y = a, b", "unexpected trailing formula token Comma", id="trailing-comma"),
     pytest.param("y = 2x", 'unexpected trailing formula token Ident("x")', id="number-then-ident"),
+    pytest.param("y = 0x10", 'unexpected trailing formula token Ident("x10")', id="no-hex"),
+    pytest.param("y = 1..2", "unexpected trailing formula token Number(0.2)", id="two-dots"),
     pytest.param("y = a +", "expected formula expression, got End", id="dangling-plus"),
     pytest.param("y = -", "expected formula expression, got End", id="lone-minus"),
     pytest.param("y = * a", "expected formula expression, got Star", id="leading-star"),
@@ -112,6 +114,10 @@ LITERALS = [
     pytest.param("4.9e-324", 5e-324, id="smallest-subnormal"),
     pytest.param("2.5E+2", 250.0, id="upper-exponent"),
     pytest.param("0.1", 0.1, id="nearest-double"),
+    pytest.param("9007199254740993", 9007199254740992.0, id="ties-to-even"),
+    pytest.param("1.e5", 1e5, id="dot-then-exponent"),
+    pytest.param("00012", 12.0, id="leading-zeros"),
+    pytest.param("sqrt (4)", 2.0, id="call-after-space"),
     pytest.param("-2 ** 2", 4.0, id="sign-binds-tighter-than-pow"),
     pytest.param("2 ** -1", 0.5, id="signed-exponent"),
     pytest.param("2 ** 3 ** 2", 512.0, id="pow-right-assoc"),
@@ -332,6 +338,17 @@ def test_evaluate_errors(block, props, params, message):
     assert error_of(qt.evaluate_formula, block, props, params) == message
 
 
+# Long vectors are computed in blocks; lengths around the block size must not matter.
+@pytest.mark.parametrize("n", [2047, 2048, 2049, 4097, 10_000])
+def test_long_vectors(n):
+    x = [(i * 0.37) % 3.0 - 1.0 for i in range(n)]
+    a = [i * 1e-3 for i in range(n)]
+    out = qt.evaluate_formula(["y = if(x > 0.5, sqrt(x) * a + t, -x) / 3", "t = a - 1"], {"x": x, "a": a})
+    expected = [(math.sqrt(xi) * ai + (ai - 1) if xi > 0.5 else -xi) / 3 for xi, ai in zip(x, a)]
+    assert bits(out["y"]) == bits(expected)
+    assert bits(out["t"]) == bits([ai - 1 for ai in a])
+
+
 def test_evaluation_order_decides_which_error():
     # b is evaluated before a ("order" puts a's dependency first), so q is reported.
     block = ["a = b + r", "b = q"]
@@ -370,11 +387,34 @@ def test_crossing_errors(args, exc, message, param):
     assert err.value.__notes__ == [f"while processing '{param}'"]
 
 
-def test_accepts_sequences_and_numpy():
+PROPERTY_CONTAINERS = {
+    "numpy-f64": lambda np, v: np.array(v),
+    "numpy-big-endian": lambda np, v: np.array(v, dtype=">f8"),
+    "numpy-strided": lambda np, v: np.repeat(np.array(v), 2)[::2],
+    "numpy-f32": lambda np, v: np.array(v, dtype=np.float32),
+    "array-d": lambda np, v: __import__("array").array("d", v),
+    "tuple": lambda np, v: tuple(v),
+    "list-with-int": lambda np, v: [1] + v[1:],
+}
+
+
+# The contiguous float64 fast path must give exactly what item-by-item conversion gives.
+@pytest.mark.parametrize("kind", list(PROPERTY_CONTAINERS))
+def test_property_containers(kind):
     np = pytest.importorskip("numpy")
+    value = PROPERTY_CONTAINERS[kind](np, [1.0, -0.0, INF, 2.0 ** -1074, 3.0, 1e30])
+    out = qt.evaluate_formula(["y = x"], {"x": value})["y"]
+    assert bits(out) == bits([float(v) for v in value])
+
+
+def test_property_container_refusals():
+    np = pytest.importorskip("numpy")
+    with pytest.raises(TypeError):
+        qt.evaluate_formula(["y = x"], {"x": np.ones((2, 2))})
+    # bytes is a sequence of ints, never a float buffer.
+    assert qt.evaluate_formula(["y = x"], {"x": b"\x01\x02"}) == {"y": [1.0, 2.0]}
     out = qt.evaluate_formula(("y = x + $k",), {"x": np.array([1.0, 2.0])}, {"k": np.float64(1)})
     assert out == {"y": [2.0, 3.0]}
-    assert qt.evaluate_formula(["y = x"], {"x": (1, 2)}, None) == {"y": [1.0, 2.0]}
 
 
 def test_signatures():

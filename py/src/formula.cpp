@@ -1,4 +1,6 @@
 // py/src/formula.cpp: bindings of formula_info and evaluate_formula.
+#include <bit>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,7 +63,32 @@ bool dict_of(PyObject* o, Slot& out, F value) {
   return true;
 }
 
-bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_floats); }
+// Contiguous 1-D float64 buffers (NumPy arrays, array('d')) are copied in one go;
+// the values are those the item-by-item conversion would give. Everything else,
+// bytes included (a sequence of ints), converts item by item.
+bool as_property(PyObject* o, std::vector<double>& out) {
+  if (!PyBytes_Check(o) && PyObject_CheckBuffer(o)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
+      const char* f = view.format;
+      const bool native_f64 = view.ndim == 1 && view.itemsize == 8 && f &&
+                              (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
+                               (std::endian::native == std::endian::little && std::strcmp(f, "<d") == 0));
+      if (native_f64) {
+        const auto n = static_cast<std::size_t>(view.len / 8);
+        out.resize(n);
+        if (n > 0) std::memcpy(out.data(), view.buf, n * sizeof(double));
+      }
+      PyBuffer_Release(&view);
+      if (native_f64) return true;
+    } else {
+      PyErr_Clear();
+    }
+  }
+  return as_floats(o, out);
+}
+
+bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_property); }
 bool to_params(PyObject* o, Slot& out) { return dict_of<Params>(o, out, as_float); }
 
 PyObject* py_strs(const std::vector<std::string>& v) {
@@ -130,9 +157,9 @@ const FunctionDef kEvaluateFormula{
            "dependency order. Scalars broadcast. Functions: sqrt, log, log10, exp, abs,\n"
            "pow, min, max, clip, if. Returns a dict from each target to its list of values.",
     .call = [](Bound& a) -> Outcome {
-      static const Params kNoParams;
-      const Params& params = a.has(2) ? a.get<Params>(2) : kNoParams;
-      return done(quarn::formula::evaluate_block(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
+      const Params none;
+      const Params& params = a.has(2) ? a.get<Params>(2) : none;
+      return done(quarn::formula::evaluate_formula(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
                   py_outputs);
     },
 };

@@ -171,10 +171,10 @@ void execute(const Instr& in, const double* const* p, double* o, std::size_t n) 
     case Op::Log10: run_unary(p[0], o, n, [](double a) { return std::log10(a); }); break;
     case Op::Exp: run_unary(p[0], o, n, [](double a) { return std::exp(a); }); break;
     case Op::Abs: run_unary(p[0], o, n, [](double a) { return std::fabs(a); }); break;
-    case Op::Min: run_binary(in, p, o, n, k_min); break;
-    case Op::Max: run_binary(in, p, o, n, k_max); break;
-    case Op::Clip: run_ternary(in, p, o, n, k_clip); break;
-    case Op::If: run_ternary(in, p, o, n, k_if); break;
+    case Op::Min: run_binary(in, p, o, n, [](double a, double b) { return k_min(a, b); }); break;
+    case Op::Max: run_binary(in, p, o, n, [](double a, double b) { return k_max(a, b); }); break;
+    case Op::Clip: run_ternary(in, p, o, n, [](double x, double l, double h) { return k_clip(x, l, h); }); break;
+    case Op::If: run_ternary(in, p, o, n, [](double c, double a, double b) { return k_if(c, a, b); }); break;
   }
 }
 
@@ -429,7 +429,7 @@ class Evaluator {
 
 }  // namespace
 
-Result<Outputs> evaluate_block(const std::vector<std::string>& texts, const Properties& properties,
+Result<Outputs> evaluate_formula(const std::vector<std::string>& texts, const Properties& properties,
                                const Params& params) {
   QUARN_TRY(block, compile_block(texts));
   return Evaluator(block, properties, params).run();

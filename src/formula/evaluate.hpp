@@ -20,7 +20,7 @@ using Outputs = std::vector<std::pair<std::string, std::vector<double>>>;
 /// vector is met). Errors: those of compile_block; then, in evaluation order,
 /// NotFound for a missing parameter or property, InvalidArgument for a non-finite
 /// parameter, a length mismatch, an unsupported function or a wrong argument count.
-[[nodiscard]] Result<Outputs> evaluate_block(const std::vector<std::string>& texts, const Properties& properties,
+[[nodiscard]] Result<Outputs> evaluate_formula(const std::vector<std::string>& texts, const Properties& properties,
                                              const Params& params);
 
 }  // namespace quarn::formula
