@@ -128,6 +128,12 @@ void NeighbourIndex::nearest_within(double qx, double qy, std::uint64_t max_coun
   double limit = r2;
   const auto offer = [&](double d2, std::uint64_t payload, std::uint64_t seq) {
     cand.push_back({d2, payload, seq, true});
+    if (cand.size() == k) {
+      // Any k candidates bound the k-th best from above: prune with their largest d2.
+      double worst = cand[0].key;
+      for (const Item& c : cand) worst = std::max(worst, c.key);
+      limit = std::min(limit, worst);
+    }
     if (cand.size() >= keep_at) {
       std::nth_element(cand.begin(), cand.begin() + static_cast<std::ptrdiff_t>(k - 1), cand.end(), before);
       cand.resize(k);
