@@ -9,12 +9,9 @@ namespace {
 constexpr std::uint32_t kLeafSize = 8;
 constexpr std::size_t kBufferSize = 32;
 
-// True when p leaves the queue after q: by key, boxes before points at an equal key
-// (so every point at that distance is queued before any of them is taken), then points
-// by (payload, seq) and boxes by (tree, node).
+// True when p comes after q in the result order (d2, payload, insertion number).
 inline bool later(const auto& p, const auto& q) {
   if (p.key != q.key) return p.key > q.key;
-  if (p.point != q.point) return p.point;
   if (p.a != q.a) return p.a > q.a;
   return p.b > q.b;
 }
@@ -127,7 +124,7 @@ void NeighbourIndex::nearest_within(double qx, double qy, std::uint64_t max_coun
   const std::size_t keep_at = k > (std::size_t{1} << 40) ? k : std::max<std::size_t>(2 * k, 32);
   double limit = r2;
   const auto offer = [&](double d2, std::uint64_t payload, std::uint64_t seq) {
-    cand.push_back({d2, payload, seq, true});
+    cand.push_back({d2, payload, seq});
     if (cand.size() == k) {
       // Any k candidates bound the k-th best from above: prune with their largest d2.
       double worst = cand[0].key;

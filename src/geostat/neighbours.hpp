@@ -12,11 +12,11 @@
 // Points whose x or y is not finite are not stored: no finite radius can reach them.
 //
 // Structure: static k-d trees with bounding boxes, searched depth-first nearer child
-// first, keeping the k best candidates in a bounded heap and pruning every box whose
-// minimum d2 exceeds the radius or the current k-th best. Incremental
-// insertion keeps a small unsorted buffer and merges it into trees of doubling size
-// (the logarithmic method), so the trees stay balanced whatever the insertion order:
-// O(log^2 n) amortised per insert, and a query never scans all points.
+// first; candidates are compacted to the k best (nth_element) as they accumulate, and
+// every box whose minimum d2 exceeds the radius or the current k-th best is pruned.
+// Incremental insertion keeps a small unsorted buffer and merges it into trees of
+// doubling size (the logarithmic method), so the trees stay balanced whatever the
+// insertion order: O(log^2 n) amortised per insert, and a query never scans all points.
 #pragma once
 #include <cstdint>
 #include <span>
@@ -80,7 +80,6 @@ class NeighbourIndex {
   struct Item {
     double key;          // exact d2
     std::uint64_t a, b;  // payload, insertion number
-    bool point;
   };
   struct Pending {
     double d2;
