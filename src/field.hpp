@@ -1,6 +1,7 @@
 // src/field.hpp: a 2-D field of doubles on a lattice, stored (col, row) row-major.
 #pragma once
 #include <cstddef>
+#include <new>
 #include <vector>
 
 namespace quarn {
@@ -13,7 +14,14 @@ struct Field {
   std::vector<double> data;
 
   Field() = default;
-  Field(std::size_t nc, std::size_t nr, double fill) : ncol(nc), nrow(nr), data(nc * nr, fill) {}
+  /// Throws std::bad_alloc (MemoryError in Python) when nc * nr overflows.
+  Field(std::size_t nc, std::size_t nr, double fill) : ncol(nc), nrow(nr), data(checked_size(nc, nr), fill) {}
+
+  [[nodiscard]] static std::size_t checked_size(std::size_t nc, std::size_t nr) {
+    std::size_t n = 0;
+    if (__builtin_mul_overflow(nc, nr, &n)) throw std::bad_alloc();
+    return n;
+  }
 
   [[nodiscard]] double& at(std::size_t col, std::size_t row) { return data[col * nrow + row]; }
   [[nodiscard]] double at(std::size_t col, std::size_t row) const { return data[col * nrow + row]; }
