@@ -216,3 +216,120 @@ def test_kriging_on_threads():
     for t in threads:
         t.join()
     assert results == [serial, serial]
+
+
+# ---- bit for bit against a literal restatement of the system and its LU ---------------
+
+def lu_restated(a, m):
+    perm = list(range(m))
+    for j in range(m):
+        p, big = j, abs(a[j][j])
+        for k in range(j + 1, m):
+            if abs(a[k][j]) > big:
+                big, p = abs(a[k][j]), k
+        if big == 0.0:
+            return None
+        if p != j:
+            a[j], a[p] = a[p], a[j]
+            perm[j], perm[p] = perm[p], perm[j]
+        for row in range(j + 1, m):
+            f = a[row][j] / a[j][j]
+            a[row][j] = f
+            for c in range(j + 1, m):
+                a[row][c] -= a[j][c] * f
+    return perm
+
+
+def substitute_restated(a, m, perm, b):
+    s = [b[perm[i]] for i in range(m)]
+    for j in range(m):
+        t = 0.0
+        for k in range(j):
+            t += a[j][k] * s[k]
+        s[j] -= t
+    for c in range(m - 1, -1, -1):
+        v = s[c]
+        for k in range(c + 1, m):
+            v -= a[c][k] * s[k]
+        s[c] = v / a[c][c]
+    return s
+
+
+def krige_restated(pts, z, nb, v, model):
+    """(estimate, raw variance) of the stated system, or None when singular."""
+    n = len(nb)
+    m = n + 1
+    a = [[0.0] * m for _ in range(m)]
+    b = [0.0] * m
+    for r in range(n):
+        for c in range(n):
+            dx = pts[nb[r][1]][0] - pts[nb[c][1]][0]
+            dy = pts[nb[r][1]][1] - pts[nb[c][1]][1]
+            h2 = dx * dx + dy * dy
+            a[r][c] = 0.0 if h2 == 0.0 else gamma(v, math.sqrt(h2), model)
+        a[r][n] = a[n][r] = 1.0
+        b[r] = gamma(v, nb[r][0], model)
+    b[n] = 1.0
+    perm = lu_restated(a, m)
+    if perm is None:
+        return None
+    s = substitute_restated(a, m, perm, b)
+    est = 0.0
+    for r in range(n):
+        est += s[r] * z[nb[r][1]]
+    var = s[n]
+    for r in range(n):
+        var += s[r] * b[r]
+    return est, var
+
+
+def near_datum_case(seed):
+    rng = random.Random(seed)
+    model = rng.choice(["sph", "exp", "gauss"])
+    v = qt.Variogram(model, 0.0, 1.0, rng.uniform(2, 8))
+    pts = [(rng.uniform(0, 5), rng.uniform(0, 5)) for _ in range(8)]
+    z = [rng.gauss(0, 1) for _ in pts]
+    q = (pts[0][0] + rng.choice([0, 1e-9, 1e-7, 1e-5]), pts[0][1])
+    return model, v, pts, z, q
+
+
+@pytest.mark.parametrize("seed", [5, 27, 33, 37])
+def test_tiny_negative_variance_reported_as_zero(seed):
+    model, v, pts, z, q = near_datum_case(seed)
+    nb = sorted((math.sqrt((p[0] - q[0]) ** 2 + (p[1] - q[1]) ** 2), i) for i, p in enumerate(pts))
+    est_ref, var_raw = krige_restated(pts, z, nb, v, model)
+    assert var_raw < 0.0  # rounding took the stated sum below zero
+    est, var = qt.local_kriging_grid([[x, y, w] for (x, y), w in zip(pts, z)],
+                                     qt.Lattice(q[0], q[1], 1, 1, 1, 1), v, 8, 100.0)
+    assert (est, var) == ([[est_ref]], [[0.0]])
+
+
+@pytest.mark.parametrize(("model", "nugget"), [("sph", 0.2), ("exp", 0.0), ("gauss", 0.01), ("nugget", 0.3)])
+def test_bit_for_bit_against_restated_system(model, nugget):
+    rng = random.Random(model)
+    coords = [[rng.uniform(0, 40), rng.uniform(0, 40), rng.gauss(0, 3)] for _ in range(25)]
+    v = qt.Variogram(model, nugget, 2.0, 18.0)
+    lat = qt.Lattice(1, 2, 4.5, 3.5, 9, 11, rotation_deg=10)
+    est, var = qt.local_kriging_grid(coords, lat, v, 7, 15.0)
+    pts = [(c[0], c[1]) for c in coords]
+    z = [c[2] for c in coords]
+    for j in range(lat.nrow):
+        for i in range(lat.ncol):
+            x, y = lat.node_xy(i, j)
+            nb = []
+            for m, (px, py) in enumerate(pts):
+                dx, dy = px - x, py - y
+                d2 = dx * dx + dy * dy
+                if d2 <= 15.0 * 15.0:
+                    nb.append((d2, m))
+            nb = [(math.sqrt(d2), m) for d2, m in sorted(nb)[:7]]
+            ref = krige_restated(pts, z, nb, v, model) if nb else None
+            if ref is None:
+                assert math.isnan(est[i][j]) and math.isnan(var[i][j])
+            else:
+                assert (est[i][j], var[i][j]) == (ref[0], ref[1] if ref[1] > 0.0 else 0.0)
+
+
+def test_non_finite_lattice_nodes_are_nan():
+    est, var = qt.local_kriging_grid([[0, 0, 1.0], [1, 1, 2.0]], qt.Lattice(math.nan, 0, 1, 1, 3, 2), SPH, 4, 10.0)
+    assert all(math.isnan(x) for col in est + var for x in col)

@@ -1,5 +1,6 @@
 """Synthetic maps (isochore, trend map, dome) and outlines (closure, study area)."""
 import math
+import statistics
 
 import pytest
 
@@ -226,3 +227,317 @@ def test_closure_outline_lattice_argument_type():
         qt.closure_outline([[0.0, 0.0], [0.0, 0.0]], None, 0.5)
     assert str(err.value) == "'None' is not an instance of 'Lattice'"
     assert err.value.__notes__ == ["while processing 'lattice'"]
+
+
+# ---- synth_isochore ---------------------------------------------------------------
+
+import struct
+import threading
+
+import numpy as np
+
+SPH = qt.Variogram("spherical", 0.0, 1.0, 8.0)
+LAT = qt.Lattice(0, 0, 1, 1, 30, 20)
+
+
+def flat(result):
+    data, (ncol, nrow) = result
+    return np.frombuffer(data, "<f8").reshape(ncol, nrow)
+
+
+def as_bytes(nested):
+    return b"".join(struct.pack("<%dd" % len(col), *col) for col in nested)
+
+
+def noise(lattice, variance, variogram, seed):
+    """The unconditional simulation itself: a dome with no relief and no tilt."""
+    return flat(qt.synth_dome_surface_flat(lattice, 0.0, 1.0, 0.0, variance, variogram, seed))
+
+
+@pytest.mark.parametrize(
+    ("mean", "expected"),
+    [pytest.param(12.5, 12.5, id="constant-mean"), pytest.param(-3.0, 0.0, id="negative-mean-clamps")],
+)
+@pytest.mark.parametrize("variability", [0.0, -0.0], ids=["zero", "minus-zero"])
+def test_isochore_without_variability(mean, expected, variability):
+    field = qt.synth_isochore(LAT, mean, variability, SPH, 1)
+    assert field == [[expected] * 20 for _ in range(30)]
+    assert field[0][0].hex() == expected.hex()
+    assert field == qt.synth_isochore(LAT, mean, variability, SPH, 2)  # no draws at all
+
+
+def test_isochore_is_the_clamped_simulation():
+    n = noise(LAT, 4.0, SPH, 17)
+    iso = flat(qt.synth_isochore_flat(LAT, 1.5, 2.0, SPH, 17))
+    assert (iso == np.maximum(n + 1.5, 0.0)).all()
+    assert (iso == 0.0).any() and (iso > 1.5).any()
+
+
+def test_isochore_reproducible_nested_flat_and_threads():
+    a = qt.synth_isochore(LAT, 10.0, 2.0, SPH, 5)
+    assert a == qt.synth_isochore(LAT, 10.0, 2.0, SPH, 5)
+    data, shape = qt.synth_isochore_flat(LAT, 10.0, 2.0, SPH, 5)
+    assert shape == (30, 20) and data == as_bytes(a)
+    assert qt.synth_isochore_flat(LAT, 10.0, 2.0, SPH, 6)[0] != data
+    results = [None, None]
+
+    def run(k):
+        results[k] = qt.synth_isochore_flat(LAT, 10.0, 2.0, SPH, 5)
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [(data, shape)] * 2
+
+
+def test_isochore_statistics():
+    field = flat(qt.synth_isochore_flat(qt.Lattice(0, 0, 10, 10, 100, 100), 50.0, 5.0,
+                                        qt.Variogram("exponential", 0.0, 1.0, 40.0), 99))
+    assert abs(field.mean() - 50.0) < 1.0
+    assert abs(field.std() - 5.0) < 1.0
+
+
+ISOCHORE_ERRORS = [
+    pytest.param((LAT, math.nan, 1.0, SPH, 1), "invalid argument: synth_isochore: mean_thickness must be finite",
+                 id="nan-mean"),
+    pytest.param((LAT, INF, -1.0, SPH, 1), "invalid argument: synth_isochore: mean_thickness must be finite",
+                 id="mean-checked-first"),
+    pytest.param((LAT, 1.0, -1.0, SPH, 1), "invalid argument: synth_isochore: variability must be finite and >= 0",
+                 id="negative-variability"),
+    pytest.param((LAT, 1.0, NAN, SPH, 1), "invalid argument: synth_isochore: variability must be finite and >= 0",
+                 id="nan-variability"),
+    pytest.param((LAT, 1.0, INF, SPH, 1), "invalid argument: synth_isochore: variability must be finite and >= 0",
+                 id="infinite-variability"),
+    pytest.param((qt.Lattice(0, 0, 1, 1, 2**40, 2**40), 1.0, 1.0, SPH, 1),
+                 "invalid argument: sgs_unconditional: lattice has too many nodes", id="too-many-nodes"),
+    pytest.param((qt.Lattice(0, 0, INF, 1, 3, 3), 1.0, 1.0, SPH, 1),
+                 "invalid argument: sgs_unconditional: need max_neighbours >= 1 and radius > 0",
+                 id="infinite-spacing-radius"),
+]
+
+
+@pytest.mark.parametrize("fn", [qt.synth_isochore, qt.synth_isochore_flat], ids=["nested", "flat"])
+@pytest.mark.parametrize(("args", "message"), ISOCHORE_ERRORS)
+def test_isochore_errors(fn, args, message):
+    with pytest.raises(ValueError) as err:
+        fn(*args)
+    assert str(err.value) == message
+
+
+def test_generators_take_only_the_isotropic_variogram():
+    aniso = qt.AnisotropicVariogram("spherical", 10.0, 5.0, 1.0, 0.0)
+    with pytest.raises(TypeError) as err:
+        qt.synth_isochore(LAT, 1.0, 1.0, aniso, 1)
+    assert str(err.value) == "'AnisotropicVariogram' object is not an instance of 'Variogram'"
+    assert err.value.__notes__ == ["while processing 'variogram'"]
+
+
+def test_zero_spacing_lattice_still_simulates():
+    field = flat(qt.synth_isochore_flat(qt.Lattice(0, 0, 0, 0, 4, 3), 5.0, 1.0, SPH, 3))
+    assert field.shape == (4, 3) and np.isfinite(field).all()
+
+
+# ---- synth_trend_map ----------------------------------------------------------------
+
+def ranked_field(ncol, nrow):
+    """Distinct values whose ranks are known: node (i, j) has rank i * nrow + j."""
+    return [[float(i * nrow + j) * 0.5 - 7.0 for j in range(nrow)] for i in range(ncol)]
+
+
+def test_trend_is_phi_of_the_simulation():
+    t = flat(qt.synth_trend_map_flat(LAT, SPH, 8))
+    n = noise(LAT, 1.0, SPH, 8)
+    cdf = np.vectorize(statistics.NormalDist().cdf)
+    assert np.allclose(t, cdf(n), rtol=0, atol=1e-14)
+    assert ((t >= 0.0) & (t <= 1.0)).all()
+    assert flat(qt.synth_trend_map_flat(LAT, SPH, 8, None)).tobytes() == t.tobytes()
+
+
+@pytest.mark.parametrize(("rho", "sign"), [pytest.param(1.0, 1, id="rho-1"), pytest.param(-1.0, -1, id="rho-minus-1")])
+def test_trend_fully_correlated(rho, sign):
+    f = ranked_field(30, 20)
+    f[3][4] = NAN
+    t = qt.synth_trend_map(LAT, SPH, 8, (f, rho))
+    assert t[3][4] == 0.5
+    finite = sorted(v for col in f for v in col if not math.isnan(v))
+    n = len(finite)
+    for i in range(30):
+        for j in range(20):
+            if (i, j) == (3, 4):
+                continue
+            p = (finite.index(f[i][j]) + 0.5) / n
+            assert t[i][j] == pytest.approx(p if sign > 0 else 1.0 - p, abs=1e-12)
+
+
+def test_trend_partial_correlation():
+    lat = qt.Lattice(0, 0, 1, 1, 60, 60)
+    f = [[math.sin(i / 7.0) + math.cos(j / 5.0) for j in range(60)] for i in range(60)]
+    t = flat(qt.synth_trend_map_flat(lat, qt.Variogram("spherical", 0.0, 1.0, 5.0), 4, (f, 0.7)))
+    inv = np.vectorize(statistics.NormalDist().inv_cdf)
+    r = np.corrcoef(inv(t).ravel(), np.asarray(f).ravel())[0, 1]
+    assert 0.55 < r < 0.85
+    assert ((t > 0.0) & (t < 1.0)).all()
+
+
+def test_trend_nested_equals_flat():
+    f = ranked_field(30, 20)
+    nested = qt.synth_trend_map(LAT, SPH, 3, (f, 0.4))
+    assert qt.synth_trend_map_flat(LAT, SPH, 3, (f, 0.4)) == (as_bytes(nested), (30, 20))
+    assert qt.synth_trend_map(LAT, SPH, 3, correlate_with=(tuple(map(tuple, f)), 0.4)) == nested
+
+
+TREND_ERRORS = [
+    pytest.param((ranked_field(30, 20), 1.5), ValueError, "invalid argument: synth_trend_map: rho must be in [-1, 1]",
+                 id="rho-above-1"),
+    pytest.param((ranked_field(30, 20), -1.0000001), ValueError,
+                 "invalid argument: synth_trend_map: rho must be in [-1, 1]", id="rho-below-minus-1"),
+    pytest.param((ranked_field(30, 20), NAN), ValueError, "invalid argument: synth_trend_map: rho must be in [-1, 1]",
+                 id="rho-nan"),
+    pytest.param(([[NAN] * 20] * 30, 0.5), ValueError, "empty input: NormalScore::fit: no data", id="all-nan-field"),
+    pytest.param((ranked_field(30, 19), 1.5), ValueError,
+                 "field must be a rectangular 30x20 nested list (field[col][row])", id="shape-before-rho"),
+    pytest.param((ranked_field(29, 20), 0.5), ValueError,
+                 "field must be a rectangular 30x20 nested list (field[col][row])", id="too-few-columns"),
+]
+
+
+@pytest.mark.parametrize("fn", [qt.synth_trend_map, qt.synth_trend_map_flat], ids=["nested", "flat"])
+@pytest.mark.parametrize(("correlate_with", "exc", "message"), TREND_ERRORS)
+def test_trend_errors(fn, correlate_with, exc, message):
+    with pytest.raises(exc) as err:
+        fn(LAT, SPH, 1, correlate_with)
+    assert str(err.value) == message
+
+
+@pytest.mark.parametrize(
+    ("correlate_with", "exc", "message"),
+    [
+        pytest.param([ranked_field(30, 20), 0.5], TypeError, "'list' object is not an instance of 'tuple'",
+                     id="list-not-tuple"),
+        pytest.param((ranked_field(30, 20), 0.5, 1), ValueError,
+                     "expected tuple of length 2, but got tuple of length 3", id="three-items"),
+        pytest.param((ranked_field(30, 20), "x"), TypeError, None, id="rho-not-a-number"),
+        pytest.param(("abc", 0.5), TypeError, "Can't extract `str` to `Vec`", id="field-str"),
+    ],
+)
+def test_trend_correlate_with_conversion(correlate_with, exc, message):
+    with pytest.raises(exc) as err:
+        qt.synth_trend_map(LAT, SPH, 1, correlate_with)
+    if message is not None:
+        assert str(err.value) == message
+    assert err.value.__notes__ == ["while processing 'correlate_with'"]
+
+
+# ---- synth_dome_surface -------------------------------------------------------------
+
+def test_dome_without_noise_or_tilt():
+    lat = qt.Lattice(100, 200, 10, 10, 21, 15)
+    a = qt.synth_dome_surface(lat, 80.0, 1.5, 0.0, 0.0, SPH, 1)
+    assert a == qt.synth_dome_surface(lat, 80.0, 1.5, 0.0, 0.0, SPH, 999)
+    assert a[10][7] == 80.0
+    assert max(v for col in a for v in col) == 80.0
+
+
+def test_dome_axes_and_tilt():
+    lat = qt.Lattice(0, 0, 1, 1, 101, 101)
+    d = qt.synth_dome_surface(lat, 10.0, 4.0, 0.0, 0.0, SPH, 1)
+    # ax = 100 / 4 * sqrt(4) = 50: the east edge is one semi-axis from the crest
+    assert d[100][50] == math.exp(-0.5) * 10.0
+    assert d[50 + 20][50] > d[50][50 + 20]  # aspect > 1 stretches east-west
+    t = qt.synth_dome_surface(lat, 0.0, 1.0, 6.0, 0.0, SPH, 1)
+    assert t[0][0] == t[0][100] == -3.0
+    assert t[100][7] == 3.0 and t[50][3] == 0.0
+
+
+def test_dome_single_column():
+    lat = qt.Lattice(5, 0, 1, 2, 1, 9)
+    d = qt.synth_dome_surface(lat, 10.0, 1.0, 4.0, 0.0, SPH, 1)
+    ay = 16 * 0.5 * 0.5
+    assert d == [[math.exp(((2.0 * j - 8.0) / ay) ** 2 * -0.5) * 10.0 - 2.0 for j in range(9)]]
+
+
+def test_dome_rotated_crest_matches_bounding_box():
+    # a 90 degree rotation of a 5 x 5 lattice spans the same box as the axis-aligned one
+    rot = qt.Lattice(10, 0, 1, 1, 5, 5, 90.0)
+    plain = qt.Lattice(6, 0, 1, 1, 5, 5)
+
+    def crest(lat):
+        f = qt.synth_dome_surface(lat, 1.0, 1.0, 0.0, 0.0, SPH, 1)
+        i, j = max(((i, j) for i in range(5) for j in range(5)), key=lambda ij: f[ij[0]][ij[1]])
+        return lat.node_xy(i, j)
+
+    assert crest(rot) == pytest.approx(crest(plain)) == (8.0, 2.0)
+
+
+def test_dome_noise_is_the_simulation():
+    lat = qt.Lattice(0, 0, 1, 1, 25, 25)
+    base = flat(qt.synth_dome_surface_flat(lat, 5.0, 1.0, 2.0, 0.0, SPH, 4))
+    noisy = flat(qt.synth_dome_surface_flat(lat, 5.0, 1.0, 2.0, 0.25, SPH, 4))
+    assert (noisy == base + noise(lat, 0.25, SPH, 4)).all()
+    assert qt.synth_dome_surface_flat(lat, 5.0, 1.0, 2.0, 0.25, SPH, 4) == (
+        as_bytes(qt.synth_dome_surface(lat, 5.0, 1.0, 2.0, 0.25, SPH, 4)), (25, 25))
+
+
+def test_dome_closure_outline():
+    lat = qt.Lattice(431000, 6521000, 25, 25, 81, 61, 15.0)
+    relief, level = 120.0, 80.0
+    f = qt.synth_dome_surface(lat, relief, 2.0, 0.0, 0.0, SPH, 1)
+    ring = qt.closure_outline(f, lat, level)
+    for x, y in ring:
+        assert abs(bilinear_at(f, lat, x, y) - level) <= 1e-9 * level
+    # the contour is the ellipse exp(-r^2 / 2) * relief = level around the world-box centre
+    xs = [lat.node_xy(i, j)[0] for i in (0, 80) for j in (0, 60)]
+    ys = [lat.node_xy(i, j)[1] for i in (0, 80) for j in (0, 60)]
+    ax = (max(xs) - min(xs)) * 0.25 * math.sqrt(2.0)
+    ay = (max(ys) - min(ys)) * 0.25 / math.sqrt(2.0)
+    expected = math.pi * ax * ay * 2.0 * math.log(relief / level)
+    assert trapezoid_area(ring) == pytest.approx(expected, rel=0.01)
+
+
+DOME_ERRORS = [
+    pytest.param((1.0, 0.0, 0.0, -1.0), "invalid argument: NoiseSpec: variance must be finite and >= 0",
+                 id="negative-noise-first"),
+    pytest.param((NAN, 1.0, 0.0, NAN), "invalid argument: NoiseSpec: variance must be finite and >= 0",
+                 id="nan-noise"),
+    pytest.param((1.0, 1.0, 0.0, INF), "invalid argument: NoiseSpec: variance must be finite and >= 0",
+                 id="infinite-noise"),
+    pytest.param((NAN, 0.0, 0.0, 0.0), "invalid argument: synth_dome_surface: relief and tilt must be finite",
+                 id="nan-relief-before-aspect"),
+    pytest.param((1.0, 1.0, INF, 0.0), "invalid argument: synth_dome_surface: relief and tilt must be finite",
+                 id="infinite-tilt"),
+    pytest.param((1.0, 0.0, 0.0, 0.0), "invalid argument: synth_dome_surface: aspect must be finite and > 0",
+                 id="zero-aspect"),
+    pytest.param((1.0, -2.0, 0.0, 0.0), "invalid argument: synth_dome_surface: aspect must be finite and > 0",
+                 id="negative-aspect"),
+    pytest.param((1.0, INF, 0.0, 0.0), "invalid argument: synth_dome_surface: aspect must be finite and > 0",
+                 id="infinite-aspect"),
+]
+
+
+@pytest.mark.parametrize("fn", [qt.synth_dome_surface, qt.synth_dome_surface_flat], ids=["nested", "flat"])
+@pytest.mark.parametrize(("args", "message"), DOME_ERRORS)
+def test_dome_errors(fn, args, message):
+    relief, aspect, tilt, var = args
+    with pytest.raises(ValueError) as err:
+        fn(LAT, relief, aspect, tilt, var, SPH, 1)
+    assert str(err.value) == message
+
+
+@pytest.mark.parametrize(
+    ("variance", "message"),
+    [
+        pytest.param(0.0, "invalid argument: synth_dome_surface: lattice has too many nodes", id="no-noise"),
+        pytest.param(1.0, "invalid argument: sgs_unconditional: lattice has too many nodes", id="with-noise"),
+    ],
+)
+def test_dome_huge_lattice(variance, message):
+    with pytest.raises(ValueError) as err:
+        qt.synth_dome_surface_flat(qt.Lattice(0, 0, 1, 1, 2**33, 2**33), 1.0, 1.0, 0.0, variance, SPH, 1)
+    assert str(err.value) == message
+
+
+def test_dome_empty_lattice_and_minus_zero_noise():
+    assert qt.synth_dome_surface(qt.Lattice(0, 0, 1, 1, 0, 4), 1.0, 1.0, 0.0, -0.0, SPH, 1) == []
+    assert qt.synth_dome_surface_flat(qt.Lattice(0, 0, 1, 1, 3, 0), 1.0, 1.0, 0.0, 1.0, SPH, 1) == (b"", (3, 0))

@@ -391,18 +391,24 @@ def test_fit_matches_reference_search(model, seed):
     assert (v.nugget, v.sill, v.range) == reference_fit(model, ev)
 
 
-def exact_model_variogram(nugget, sill, a):
-    """An ExperimentalVariogram whose semivariances follow a spherical model closely:
-    pairs of a 1-D transect with values drawn so that every pair class matches."""
-    # Each pair (0, x_k) with values (0, z_k) sits alone in its class; z_k^2 / 2 = gamma.
-    coords = [[0.0, 0.0, 0.0]]
+def exact_model_variogram(nugget, sill, a, model="sph"):
+    """An ExperimentalVariogram that samples a model exactly: 24 far-apart pairs, each
+    alone in its lag class, with values whose half squared difference is gamma(h)."""
+    coords = []
     lag = 7.0
     for k in range(1, 25):
         h = k * lag + 0.5
-        g = nugget + sill * sph(h, a)
+        g = nugget + sill * fit_shape(model, h, a)
         coords.append([0.0, 1000.0 * k, 0.0])
         coords.append([h, 1000.0 * k, math.sqrt(2.0 * g)])
     return qt.experimental_variogram(coords, lag, 25)
+
+
+@pytest.mark.parametrize("model", ["sph", "exp", "gauss"])
+def test_fit_matches_reference_search_on_exact_model(model):
+    ev = exact_model_variogram(0.2, 0.8, 80.0, model)
+    v = qt.Variogram.fit(model, ev)
+    assert (v.nugget, v.sill, v.range) == reference_fit(model, ev)
 
 
 def test_fit_recovers_exact_spherical():

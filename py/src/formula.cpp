@@ -1,7 +1,176 @@
+// py/src/formula.cpp: bindings of formula_info and evaluate_formula.
+#include <bit>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "areas.hpp"
+#include "convert.hpp"
+#include "formula/block.hpp"
+#include "formula/evaluate.hpp"
 
 namespace qpy {
+namespace {
 
-std::span<const Export> formula_exports() { return {}; }
+using quarn::formula::FormulaInfo;
+using quarn::formula::Outputs;
+using quarn::formula::Params;
+using quarn::formula::Properties;
+
+bool to_texts(PyObject* o, Slot& out) {
+  if (!require_sequence(o)) return false;
+  Ref iter(PyObject_GetIter(o));
+  if (!iter) return false;
+  std::vector<std::string> texts;
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0)
+    PyErr_Clear();
+  else
+    texts.reserve(static_cast<std::size_t>(n));
+  while (Ref item{PyIter_Next(iter.get())}) {
+    std::string s;
+    if (!as_name(item.get(), s)) return false;
+    texts.push_back(std::move(s));
+  }
+  if (PyErr_Occurred()) return false;
+  out = std::move(texts);
+  return true;
+}
+
+// Walks a snapshot of the items, so value conversions that run Python code
+// cannot disturb the iteration.
+template <class Map, class F>
+bool dict_of(PyObject* o, Slot& out, F value) {
+  if (!PyDict_Check(o)) {
+    not_an_instance(o, "dict");
+    return false;
+  }
+  Ref items(PyDict_Items(o));
+  if (!items) return false;
+  Map m;
+  const Py_ssize_t n = PyList_Size(items.get());
+  m.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* kv = PyList_GetItem(items.get(), i);
+    std::string key;
+    if (!as_name(PyTuple_GetItem(kv, 0), key)) return false;
+    typename Map::mapped_type v{};
+    if (!value(PyTuple_GetItem(kv, 1), v)) return false;
+    m.insert_or_assign(std::move(key), std::move(v));
+  }
+  out = std::move(m);
+  return true;
+}
+
+// Contiguous 1-D float64 buffers (NumPy arrays, array('d')) are copied in one go;
+// the values are those the item-by-item conversion would give. Everything else,
+// bytes included (a sequence of ints), converts item by item.
+bool as_property(PyObject* o, std::vector<double>& out) {
+  if (!PyBytes_Check(o) && PyObject_CheckBuffer(o)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
+      const char* f = view.format;
+      const bool native_f64 = view.ndim == 1 && view.itemsize == 8 && f &&
+                              (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
+                               (std::endian::native == std::endian::little && std::strcmp(f, "<d") == 0));
+      if (native_f64) {
+        const auto n = static_cast<std::size_t>(view.len / 8);
+        out.resize(n);
+        if (n > 0) std::memcpy(out.data(), view.buf, n * sizeof(double));
+      }
+      PyBuffer_Release(&view);
+      if (native_f64) return true;
+    } else {
+      PyErr_Clear();
+    }
+  }
+  return as_floats(o, out);
+}
+
+bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_property); }
+bool to_params(PyObject* o, Slot& out) { return dict_of<Params>(o, out, as_float); }
+
+PyObject* py_strs(const std::vector<std::string>& v) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    PyObject* s = py_str(v[i]);
+    if (!s) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), s);
+  }
+  return list.release();
+}
+
+bool set_item(PyObject* dict, const std::string& key, PyObject* owned) {
+  Ref value(owned);
+  Ref k(py_str(key));
+  return value && k && PyDict_SetItem(dict, k.get(), value.get()) == 0;
+}
+
+PyObject* py_info(FormulaInfo& info) {
+  Ref d(PyDict_New());
+  if (!d || !set_item(d.get(), "outputs", py_strs(info.outputs)) || !set_item(d.get(), "order", py_strs(info.order)) ||
+      !set_item(d.get(), "params", py_strs(info.params)) ||
+      !set_item(d.get(), "properties", py_strs(info.properties)))
+    return nullptr;
+  return d.release();
+}
+
+PyObject* py_outputs(Outputs& outs) {
+  Ref d(PyDict_New());
+  if (!d) return nullptr;
+  for (auto& [name, values] : outs)
+    if (!set_item(d.get(), name, py_floats(values))) return nullptr;
+  return d.release();
+}
+
+constexpr Param kInfoParams[] = {{"assignments", to_texts}};
+
+const FunctionDef kFormulaInfo{
+    .name = "formula_info",
+    .owner = nullptr,
+    .params = kInfoParams,
+    .doc = "formula_info(assignments)\n--\n\n"
+           "Dependency report of a block of assignment strings such as \"c = a * (1 - b)\",\n"
+           "without evaluating it. Returns a dict of lists: 'outputs' (targets in source\n"
+           "order), 'order' (targets in evaluation order), 'params' ($names used) and\n"
+           "'properties' (names the block reads but does not assign), the last two sorted.",
+    .call = [](Bound& a) -> Outcome {
+      return done(quarn::formula::formula_info(a.get<std::vector<std::string>>(0)), py_info);
+    },
+};
+
+constexpr Param kEvaluateParams[] = {
+    {"assignments", to_texts},
+    {"properties", to_properties},
+    {"params", to_params, Default::none()},
+};
+
+const FunctionDef kEvaluateFormula{
+    .name = "evaluate_formula",
+    .owner = nullptr,
+    .params = kEvaluateParams,
+    .doc = "evaluate_formula(assignments, properties, params=None)\n--\n\n"
+           "Evaluate a block of assignments over `properties` (name -> list of floats, all\n"
+           "of one length) and scalar `params` (name -> float, written `$name`), in\n"
+           "dependency order. Scalars broadcast. Functions: sqrt, log, log10, exp, abs,\n"
+           "pow, min, max, clip, if. Returns a dict from each target to its list of values.",
+    .call = [](Bound& a) -> Outcome {
+      const Params none;
+      const Params& params = a.has(2) ? a.get<Params>(2) : none;
+      return done(quarn::formula::evaluate_formula(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
+                  py_outputs);
+    },
+};
+
+const Export kExports[] = {
+    function_export<kFormulaInfo>(),
+    function_export<kEvaluateFormula>(),
+};
+
+}  // namespace
+
+std::span<const Export> formula_exports() { return kExports; }
 
 }  // namespace qpy

@@ -2,7 +2,6 @@
 // surface generators take variograms).
 #pragma once
 #include "classes.hpp"
-#include "geostat/experimental.hpp"
 #include "geostat/variogram.hpp"
 
 namespace qpy {

@@ -38,18 +38,34 @@ Result<ExperimentalVariogram> experimental_variogram(std::span<const std::array<
 
   std::vector<double> sq(classes, 0.0), sep(classes, 0.0);
   std::vector<std::uint64_t> cnt(classes, 0);
+  // Columns of coordinates, and per-row scratch for a first pass the compiler can
+  // vectorise (separations, quotients, squared differences); the second pass adds them
+  // to the classes in pair order.
+  std::vector<double> xs(n), ys(n), zs(n), gs(n), qs(n), d2s(n);
   for (std::size_t i = 0; i < n; ++i) {
-    const double xi = coords[i][0], yi = coords[i][1], zi = coords[i][2];
+    xs[i] = coords[i][0];
+    ys[i] = coords[i][1];
+    zs[i] = coords[i][2];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const double xi = xs[i], yi = ys[i], zi = zs[i];
     for (std::size_t j = i + 1; j < n; ++j) {
-      const double dx = xi - coords[j][0];
-      const double dy = yi - coords[j][1];
+      const double dx = xi - xs[j];
+      const double dy = yi - ys[j];
       const double g = std::sqrt(dx * dx + dy * dy);
+      const double dz = zi - zs[j];
+      gs[j] = g;
+      qs[j] = g / lag;
+      d2s[j] = dz * dz;
+    }
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double g = gs[j];
       if (!(g < reach)) continue;
-      const double q = std::floor(g / lag);
-      // Just below n_lags * lag the quotient can round up to n_lags: join the last class.
+      // q >= 0 here, so truncation is floor. Just below n_lags * lag the quotient can
+      // round up to n_lags: such a pair joins the last class.
+      const double q = qs[j];
       const std::size_t k = q < classes_d ? static_cast<std::size_t>(q) : classes - 1;
-      const double dz = zi - coords[j][2];
-      sq[k] += dz * dz;
+      sq[k] += d2s[j];
       sep[k] += g;
       cnt[k] += 1;
     }

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <new>
-#include <numeric>
 #include <vector>
 
 #include "geostat/neighbours.hpp"

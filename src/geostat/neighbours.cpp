@@ -9,12 +9,9 @@ namespace {
 constexpr std::uint32_t kLeafSize = 8;
 constexpr std::size_t kBufferSize = 32;
 
-// True when p leaves the queue after q: by key, boxes before points at an equal key
-// (so every point at that distance is queued before any of them is taken), then points
-// by (payload, seq) and boxes by (tree, node).
+// True when p comes after q in the result order (d2, payload, insertion number).
 inline bool later(const auto& p, const auto& q) {
   if (p.key != q.key) return p.key > q.key;
-  if (p.point != q.point) return p.point;
   if (p.a != q.a) return p.a > q.a;
   return p.b > q.b;
 }
@@ -114,46 +111,72 @@ void NeighbourIndex::nearest_within(double qx, double qy, std::uint64_t max_coun
                                     std::vector<Neighbour>& out) const {
   out.clear();
   if (max_count == 0 || count_ == 0 || !(radius >= 0.0)) return;
+  if (!std::isfinite(qx) || !std::isfinite(qy)) return;  // no stored point can be in range
   const double r2 = radius * radius;
-  std::vector<Item>& heap = heap_;
-  heap.clear();
-  auto push = [&heap](const Item& it) {
-    heap.push_back(it);
-    std::push_heap(heap.begin(), heap.end(), [](const Item& p, const Item& q) { return later(p, q); });
+  const std::size_t k = max_count < count_ ? static_cast<std::size_t>(max_count) : count_;
+  // Candidates under the total order (d2, payload, seq). Whenever 2k have gathered, the
+  // k best are kept (nth_element) and the k-th d2 becomes the pruning limit; a point at
+  // exactly that d2 is still taken since it may win on payload. The order is total, so
+  // the k best are the same whatever the visiting order.
+  std::vector<Item>& cand = heap_;
+  cand.clear();
+  const auto before = [](const Item& p, const Item& q) { return later(q, p); };
+  const std::size_t keep_at = k > (std::size_t{1} << 40) ? k : std::max<std::size_t>(2 * k, 32);
+  double limit = r2;
+  const auto offer = [&](double d2, std::uint64_t payload, std::uint64_t seq) {
+    cand.push_back({d2, payload, seq});
+    if (cand.size() == k) {
+      // Any k candidates bound the k-th best from above: prune with their largest d2.
+      double worst = cand[0].key;
+      for (const Item& c : cand) worst = std::max(worst, c.key);
+      limit = std::min(limit, worst);
+    }
+    if (cand.size() >= keep_at) {
+      std::nth_element(cand.begin(), cand.begin() + static_cast<std::ptrdiff_t>(k - 1), cand.end(), before);
+      cand.resize(k);
+      limit = std::min(limit, cand[k - 1].key);
+    }
   };
-  for (std::size_t ti = 0; ti < trees_.size(); ++ti) {
-    const Node& root = trees_[ti].nodes[0];
-    const double d2 = box_d2(root.minx, root.miny, root.maxx, root.maxy, qx, qy);
-    if (d2 <= r2) push({d2, ti, 0, false});
-  }
+
   for (const Point& p : buffer_) {
     const double d2 = point_d2(p.x, p.y, qx, qy);
-    if (d2 <= r2) push({d2, p.payload, p.seq, true});
+    if (d2 <= limit) offer(d2, p.payload, p.seq);
   }
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), [](const Item& p, const Item& q) { return later(p, q); });
-    const Item it = heap.back();
-    heap.pop_back();
-    if (it.point) {
-      out.push_back({it.a, std::sqrt(it.key)});
-      if (out.size() >= max_count) return;
-      continue;
-    }
-    const Tree& t = trees_[it.a];
-    const Node& n = t.nodes[it.b];
-    if (n.left < 0) {
-      for (std::uint32_t i = n.begin; i < n.end; ++i) {
-        const double d2 = point_d2(t.x[i], t.y[i], qx, qy);
-        if (d2 <= r2) push({d2, t.payload[i], t.seq[i], true});
+  std::vector<Pending>& stack = stack_;
+  for (const Tree& t : trees_) {
+    stack.clear();
+    const Node& root = t.nodes[0];
+    stack.push_back({box_d2(root.minx, root.miny, root.maxx, root.maxy, qx, qy), 0});
+    while (!stack.empty()) {
+      const Pending pn = stack.back();
+      stack.pop_back();
+      if (pn.d2 > limit) continue;
+      const Node& n = t.nodes[static_cast<std::size_t>(pn.node)];
+      if (n.left < 0) {
+        for (std::uint32_t i = n.begin; i < n.end; ++i) {
+          const double d2 = point_d2(t.x[i], t.y[i], qx, qy);
+          if (d2 <= limit) offer(d2, t.payload[i], t.seq[i]);
+        }
+        continue;
       }
-      continue;
-    }
-    for (const std::int32_t c : {n.left, n.right}) {
-      const Node& ch = t.nodes[static_cast<std::size_t>(c)];
-      const double d2 = box_d2(ch.minx, ch.miny, ch.maxx, ch.maxy, qx, qy);
-      if (d2 <= r2) push({d2, it.a, static_cast<std::uint64_t>(c), false});
+      const Node& l = t.nodes[static_cast<std::size_t>(n.left)];
+      const Node& r = t.nodes[static_cast<std::size_t>(n.right)];
+      const double dl = box_d2(l.minx, l.miny, l.maxx, l.maxy, qx, qy);
+      const double dr = box_d2(r.minx, r.miny, r.maxx, r.maxy, qx, qy);
+      // Push the farther child first so the nearer one is searched first.
+      if (dl <= dr) {
+        stack.push_back({dr, n.right});
+        stack.push_back({dl, n.left});
+      } else {
+        stack.push_back({dl, n.left});
+        stack.push_back({dr, n.right});
+      }
     }
   }
+  std::sort(cand.begin(), cand.end(), before);
+  if (cand.size() > k) cand.resize(k);
+  out.reserve(cand.size());
+  for (const Item& it : cand) out.push_back({it.a, std::sqrt(it.key)});
 }
 
 }  // namespace quarn::geostat

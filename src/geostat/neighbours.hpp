@@ -11,11 +11,12 @@
 //   * each result carries its payload and distance sqrt(d2).
 // Points whose x or y is not finite are not stored: no finite radius can reach them.
 //
-// Structure: static k-d trees with bounding boxes, queried best-first through one
-// priority queue (boxes by their minimum d2, points by their exact d2). Incremental
-// insertion keeps a small unsorted buffer and merges it into trees of doubling size
-// (the logarithmic method), so the trees stay balanced whatever the insertion order:
-// O(log^2 n) amortised per insert, and a query never scans all points.
+// Structure: static k-d trees with bounding boxes, searched depth-first nearer child
+// first; candidates are compacted to the k best (nth_element) as they accumulate, and
+// every box whose minimum d2 exceeds the radius or the current k-th best is pruned.
+// Incremental insertion keeps a small unsorted buffer and merges it into trees of
+// doubling size (the logarithmic method), so the trees stay balanced whatever the
+// insertion order: O(log^2 n) amortised per insert, and a query never scans all points.
 #pragma once
 #include <cstdint>
 #include <span>
@@ -53,9 +54,10 @@ class NeighbourIndex {
 
   /// Clears `out`, then fills it with at most `max_count` points within `radius` of
   /// (qx, qy), in the order of the result contract above. A point at exactly the radius
-  /// is included. Empty result when max_count is 0, the index is empty, or radius is
-  /// NaN or negative. `out` keeps its capacity between calls, and so does the
-  /// index's internal queue: one index must not be queried from two threads at once.
+  /// is included. Empty result when max_count is 0, the index is empty, radius is
+  /// NaN or negative, or the query point is not finite. `out` keeps its capacity
+  /// between calls, and so does the index's internal scratch: one index must not be
+  /// queried from two threads at once.
   void nearest_within(double qx, double qy, std::uint64_t max_count, double radius,
                       std::vector<Neighbour>& out) const;
 
@@ -76,9 +78,12 @@ class NeighbourIndex {
     std::uint64_t payload, seq;
   };
   struct Item {
-    double key;              // minimum d2 of a box, or exact d2 of a point
-    std::uint64_t a, b;      // point: payload, seq; box: tree, node
-    bool point;
+    double key;          // exact d2
+    std::uint64_t a, b;  // payload, insertion number
+  };
+  struct Pending {
+    double d2;
+    std::int32_t node;
   };
 
   static Tree make_tree(std::vector<Point>& pts);
@@ -89,7 +94,8 @@ class NeighbourIndex {
   std::vector<Point> buffer_;    // recent inserts not yet in a tree
   std::size_t count_ = 0;
   std::uint64_t next_seq_ = 0;
-  mutable std::vector<Item> heap_;
+  mutable std::vector<Item> heap_;      // query scratch, reused
+  mutable std::vector<Pending> stack_;  // query scratch, reused
 };
 
 }  // namespace quarn::geostat

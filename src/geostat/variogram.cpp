@@ -24,25 +24,6 @@ std::string unknown_variogram_model_message(std::string_view key) {
   return s;
 }
 
-double unit_shape(VariogramModel model, double h, double a) {
-  switch (model) {
-    case VariogramModel::Nugget:
-      return std::isnan(h) ? h : 0.0;
-    case VariogramModel::Spherical: {
-      const double r = h / a;
-      if (r >= 1.0) return 1.0;  // NaN falls through to the polynomial and stays NaN
-      return 1.5 * r - 0.5 * (r * r * r);
-    }
-    case VariogramModel::Exponential:
-      return 1.0 - std::exp(-3.0 * h / a);
-    case VariogramModel::Gaussian: {
-      const double r = h / a;
-      return 1.0 - std::exp(-3.0 * (r * r));
-    }
-  }
-  return 0.0;
-}
-
 namespace {
 
 // The sill rules shared by both constructors; `who` is the message prefix.
@@ -66,16 +47,6 @@ Result<Variogram> Variogram::make(VariogramModel model, double nugget, double si
   if (auto e = check_sills("variogram: ", model, nugget, sill)) return *e;
   if (range <= 0.0) return invalid_argument("variogram: range must be positive");
   return Variogram{nugget, sill, range, model};
-}
-
-double Variogram::gamma_at(double h) const {
-  if (h == 0.0) return 0.0;
-  return nugget + sill * unit_shape(model, h, range);
-}
-
-double Variogram::gamma_sq(double h2) const {
-  if (h2 == 0.0) return 0.0;
-  return nugget + sill * unit_shape(model, std::sqrt(h2), range);
 }
 
 std::string Variogram::repr() const {

@@ -6,6 +6,7 @@
 // written in its comment; do not rewrite them algebraically (h / a * 3 and 3 * h / a
 // differ in the last bit).
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,7 +33,24 @@ enum class VariogramModel : std::uint8_t { Nugget = 0, Spherical = 1, Exponentia
 /// gamma = nugget + sill * f. Nugget: 0. Spherical: r = h / a, 1.5 * r - 0.5 * (r * r * r)
 /// when r < 1, else 1. Exponential: 1 - exp(-3 * h / a) (grouped ((-3 * h) / a)).
 /// Gaussian: r = h / a, 1 - exp(-3 * (r * r)). NaN h gives NaN (the Nugget shape included).
-[[nodiscard]] double unit_shape(VariogramModel model, double h, double a);
+[[nodiscard]] inline double unit_shape(VariogramModel model, double h, double a) {
+  switch (model) {
+    case VariogramModel::Nugget:
+      return std::isnan(h) ? h : 0.0;
+    case VariogramModel::Spherical: {
+      const double r = h / a;
+      if (r >= 1.0) return 1.0;  // NaN falls through to the polynomial and stays NaN
+      return 1.5 * r - 0.5 * (r * r * r);
+    }
+    case VariogramModel::Exponential:
+      return 1.0 - std::exp(-3.0 * h / a);
+    case VariogramModel::Gaussian: {
+      const double r = h / a;
+      return 1.0 - std::exp(-3.0 * (r * r));
+    }
+  }
+  return 0.0;
+}
 
 /// Isotropic model: nugget c0, partial sill c above it, range a.
 /// Invariants (made by make() and never broken): all finite; nugget, sill >= 0;
@@ -55,9 +73,15 @@ struct Variogram {
   /// gamma at distance h: exactly 0 when h == 0 (the nugget is a jump at the origin),
   /// else nugget + sill * unit_shape(h). Use this when the distance is already known
   /// (for example from the neighbour search).
-  [[nodiscard]] double gamma_at(double h) const;
+  [[nodiscard]] double gamma_at(double h) const {
+    if (h == 0.0) return 0.0;
+    return nugget + sill * unit_shape(model, h, range);
+  }
   /// gamma from a squared distance h2: exactly 0 when h2 == 0, else gamma of sqrt(h2).
-  [[nodiscard]] double gamma_sq(double h2) const;
+  [[nodiscard]] double gamma_sq(double h2) const {
+    if (h2 == 0.0) return 0.0;
+    return nugget + sill * unit_shape(model, std::sqrt(h2), range);
+  }
   /// gamma of a horizontal separation: h2 = dx * dx + dy * dy, then gamma_sq.
   [[nodiscard]] double gamma(double dx, double dy) const { return gamma_sq(dx * dx + dy * dy); }
   /// nugget + sill.

@@ -62,10 +62,13 @@ Result<SynthTransform> SynthTransform::make(double mean, double std) {
       const double f = (a + b) / 2.0;
       const double m = quad_mean(z, s, f);
       if (std::fabs(m - mean) <= 1e-12) return f;
+      const double a0 = a, b0 = b;
       if (mean > m)
         a = f;
       else
         b = f;
+      // A bracket that no longer moves repeats itself to the last iteration.
+      if (a == a0 && b == b0) break;
     }
     return (a + b) / 2.0;
   };
@@ -78,10 +81,12 @@ Result<SynthTransform> SynthTransform::make(double mean, double std) {
     t = SynthTransform{f, s};
     const double var = quadrature_moments(s, f).variance;
     if (std::fabs(var - v) <= 1e-10) return t;
+    const double lo0 = lo, hi0 = hi;
     if (v > var)
       lo = s;  // more spread needed
     else
       hi = s;
+    if (lo == lo0 && hi == hi0) break;  // every later iteration would give this same (s, f)
   }
   return t;
 }

@@ -172,3 +172,17 @@ TEST_CASE("lu: pivoting, singular matrices, substitution") {
   b.solve();
   CHECK(b.solution[0] == 1.0);
 }
+
+TEST_CASE("neighbours: a non-finite query point finds nothing") {
+  std::vector<IndexEntry> pts;
+  for (std::uint64_t i = 0; i < 100; ++i) pts.push_back({static_cast<double>(i % 10), static_cast<double>(i / 10), i});
+  const NeighbourIndex idx = NeighbourIndex::build(pts);
+  std::vector<Neighbour> out;
+  idx.nearest_within(std::nan(""), 1.0, 5, INFINITY, out);
+  CHECK(out.empty());
+  idx.nearest_within(1.0, -INFINITY, 5, INFINITY, out);
+  CHECK(out.empty());
+  idx.nearest_within(0.0, 0.0, 200, INFINITY, out);  // infinite radius: every point, sorted
+  CHECK_EQ(out.size(), std::size_t{100});
+  CHECK(out[0].payload == 0 && out[1].payload == 1 && out[2].payload == 10 && out[3].payload == 11);
+}

@@ -23,9 +23,9 @@ bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm) 
       std::swap(perm[j], perm[p]);
     }
     const double pivot = a[j * m + j];
-    const double* rowj = &a[j * m];
+    const double* __restrict rowj = &a[j * m];  // rows j and l never overlap
     for (std::size_t l = j + 1; l < m; ++l) {
-      double* rowl = &a[l * m];
+      double* __restrict rowl = &a[l * m];
       const double f = rowl[j] / pivot;
       rowl[j] = f;
       for (std::size_t c = j + 1; c < m; ++c) rowl[c] -= rowj[c] * f;

@@ -1,0 +1,297 @@
+#include "geostat/sgs/sweep.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "geostat/neighbours.hpp"
+#include "geostat/nscore.hpp"
+#include "geostat/sgs/node_search.hpp"
+#include "gridding/kriging/solve.hpp"
+#include "sampling/stream.hpp"
+
+namespace quarn::geostat {
+namespace {
+
+using gridding::kriging::LuBuffers;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Snapped {
+  std::size_t col, row;
+  double score;
+};
+
+// A standardised secondary: per-node values, finite where the node takes it into account.
+struct Secondary {
+  const std::vector<double>* values = nullptr;
+  double r = 0.0;
+};
+
+// Population standardisation over the finite values; non-finite entries become 0.
+// A field with no finite value is returned unchanged.
+std::vector<double> standardise(const std::vector<double>& v) {
+  double sum = 0.0;
+  std::size_t count = 0;
+  for (double x : v)
+    if (std::isfinite(x)) {
+      sum += x;
+      ++count;
+    }
+  if (count == 0) return v;
+  const double mean = sum / static_cast<double>(count);
+  double ss = 0.0;
+  for (double x : v)
+    if (std::isfinite(x)) ss += (x - mean) * (x - mean);
+  const double sd = std::sqrt(ss / static_cast<double>(count));
+  std::vector<double> out(v.size(), 0.0);
+  if (!(sd > 0.0)) return out;
+  for (std::size_t k = 0; k < v.size(); ++k)
+    if (std::isfinite(v[k])) out[k] = (v[k] - mean) / sd;
+  return out;
+}
+
+// Reused for every node of one sweep. Known points are lattice nodes, so the node
+// search serves whenever the geometry allows; the general index otherwise. Both give
+// the same neighbours in the same order.
+struct Workspace {
+  std::vector<double> known_x, known_y, known_v;
+  std::optional<sgs_detail::NodeSearch> grid;
+  NeighbourIndex index;
+  std::vector<Neighbour> found;
+  std::vector<sgs_detail::NodeSearch::Hit> hits;
+  std::vector<double> nx, ny, ndx, ndy, nv;  // neighbour records
+  LuBuffers lu;
+
+  void add_known(std::size_t col, std::size_t row, double x, double y, double v) {
+    known_x.push_back(x);
+    known_y.push_back(y);
+    known_v.push_back(v);
+    if (grid)
+      grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
+    else
+      index.insert(x, y, known_x.size() - 1);
+  }
+
+  // Fills the neighbour records (x, y, x - x0, y - y0, value), nearest first.
+  void neighbours(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count, double radius) {
+    nx.clear();
+    ny.clear();
+    ndx.clear();
+    ndy.clear();
+    nv.clear();
+    auto record = [&](std::size_t payload, double x, double y) {
+      nx.push_back(x);
+      ny.push_back(y);
+      ndx.push_back(x - x0);
+      ndy.push_back(y - y0);
+      nv.push_back(known_v[payload]);
+    };
+    if (grid) {
+      grid->nearest_within(col, row, x0, y0, max_count, hits);
+      for (const auto& h : hits) record(h.payload, h.x, h.y);
+    } else {
+      index.nearest_within(x0, y0, max_count, radius, found);
+      for (const Neighbour& nb : found) record(nb.payload, known_x[nb.payload], known_y[nb.payload]);
+    }
+  }
+};
+
+struct Moments {
+  double mean, variance;
+};
+
+// Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
+// row, mean 0 and variance 1 assumed. A node without neighbours or with a singular
+// system gets (0, 1).
+template <class Gamma>
+Moments node_krige(Workspace& w, Gamma gamma, double sill, bool with_sec, double s, double r) {
+  const std::size_t n = w.nv.size();
+  const std::size_t d = n + (with_sec ? 1 : 0);
+  if (d == 0) return {0.0, 1.0};
+  LuBuffers& lu = w.lu;
+  lu.resize(d);
+  auto rho = [&](double dx, double dy) { return 1.0 - gamma(dx, dy) / sill; };
+  // rho(p_a - p_b) == rho(p_b - p_a) bit for bit (negating dx, dy is exact), so fill the
+  // lower triangle and mirror it.
+  for (std::size_t a = 0; a < n; ++a) {
+    double* row = &lu.matrix[a * d];
+    for (std::size_t b = 0; b < a; ++b) {
+      const double c = rho(w.nx[a] - w.nx[b], w.ny[a] - w.ny[b]);
+      row[b] = c;
+      lu.matrix[b * d + a] = c;
+    }
+    row[a] = 1.0;
+    lu.rhs[a] = rho(w.ndx[a], w.ndy[a]);
+  }
+  if (with_sec) {
+    for (std::size_t a = 0; a < n; ++a) {
+      const double c = r * lu.rhs[a];
+      lu.matrix[a * d + n] = c;
+      lu.matrix[n * d + a] = c;
+    }
+    lu.matrix[n * d + n] = 1.0;
+    lu.rhs[n] = r;
+  }
+  if (!lu.factorize()) return {0.0, 1.0};
+  lu.solve();
+  const std::vector<double>& lam = lu.solution;
+  double m = 0.0;
+  for (std::size_t a = 0; a < n; ++a) m += lam[a] * w.nv[a];
+  if (with_sec) m += lam[n] * s;
+  double var = 1.0;
+  for (std::size_t a = 0; a < n; ++a) var -= lam[a] * lu.rhs[a];
+  if (with_sec) var -= lam[n] * r;
+  if (!(var > 0.0)) var = 0.0;
+  return {m, var};
+}
+
+template <class Gamma>
+Field sweep_with(const Lattice& lat, Gamma gamma, double sill, std::uint64_t max_neighbours, double radius,
+                 const Secondary& sec, std::uint64_t seed, std::span<const Snapped> data) {
+  const std::size_t nc = lat.ncol, nr = lat.nrow, nodes = nc * nr;
+  const LatticeFrame frame(lat);
+  Field field(nc, nr, kNaN);
+  Workspace w;
+  w.grid = sgs_detail::NodeSearch::make(lat, radius);
+  w.known_x.reserve(nodes + data.size());
+  w.known_y.reserve(nodes + data.size());
+  w.known_v.reserve(nodes + data.size());
+
+  // The first datum on a node is the known point; the last one sets the node's value.
+  for (const Snapped& s : data) {
+    double& cell = field.at(s.col, s.row);
+    if (std::isnan(cell)) {
+      const auto [x, y] = frame.to_world(static_cast<double>(s.col), static_cast<double>(s.row));
+      w.add_known(s.col, s.row, x, y, s.score);
+    }
+    cell = s.score;
+  }
+
+  std::vector<std::size_t> path;  // node offsets col * nrow + row, built row-major
+  path.reserve(nodes - w.known_v.size());
+  for (std::size_t j = 0; j < nr; ++j)
+    for (std::size_t i = 0; i < nc; ++i)
+      if (std::isnan(field.data[i * nr + j])) path.push_back(i * nr + j);
+
+  sampling::Stream rng = sampling::seeded_rng(seed);
+  for (std::size_t k = path.size(); k-- > 1;) {
+    const auto u = static_cast<std::size_t>(rng.draw_index_inclusive(0, k));
+    std::swap(path[k], path[u]);
+  }
+
+  for (std::size_t p : path) {
+    const std::size_t i = p / nr, j = p % nr;
+    const auto [x0, y0] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
+    w.neighbours(i, j, x0, y0, max_neighbours, radius);
+    double s = 0.0;
+    bool with_sec = false;
+    if (sec.values) {
+      s = (*sec.values)[p];
+      with_sec = std::isfinite(s);
+    }
+    const Moments mo = node_krige(w, gamma, sill, with_sec, s, sec.r);
+    const double eps = rng.draw_standard_normal();
+    const double v = mo.mean + std::sqrt(mo.variance) * (eps + 0.0);
+    field.data[p] = v;
+    w.add_known(i, j, x0, y0, v);
+  }
+  return field;
+}
+
+// The sweep in score space; the variogram kind picks a specialised correlation.
+Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neighbours, double radius,
+            const Secondary& sec, std::uint64_t seed, std::span<const Snapped> data) {
+  const double sill = vg.total_sill();
+  if (const auto* iso = std::get_if<Variogram>(&vg.model))
+    return sweep_with(lat, [iso](double dx, double dy) { return iso->gamma(dx, dy); }, sill, max_neighbours,
+                      radius, sec, seed, data);
+  const auto* an = std::get_if<AnisotropicVariogram>(&vg.model);
+  return sweep_with(lat, [an](double dx, double dy) { return an->gamma_offset(dx, dy, 0.0); }, sill,
+                    max_neighbours, radius, sec, seed, data);
+}
+
+bool bad_neighbourhood(std::uint64_t max_neighbours, double radius) {
+  return max_neighbours == 0 || !std::isfinite(radius) || !(radius > 0.0);
+}
+
+}  // namespace
+
+std::optional<std::size_t> lattice_node_count(const Lattice& lattice) {
+  std::uint64_t n = 0;
+  // Beyond 2^56 nodes no buffer of the simulation can be allocated anyway; the cap keeps
+  // every size computation of the sweep far from overflow.
+  if (__builtin_mul_overflow(lattice.ncol, lattice.nrow, &n) || n > (std::uint64_t{1} << 56)) return std::nullopt;
+  return static_cast<std::size_t>(n);
+}
+
+Result<SgsParams> SgsParams::make(std::uint64_t max_neighbours, double radius, VariogramSpec variogram) {
+  if (bad_neighbourhood(max_neighbours, radius))
+    return invalid_argument("SgsParams: need max_neighbours >= 1 and radius > 0");
+  return SgsParams{max_neighbours, radius, std::move(variogram), std::nullopt};
+}
+
+Result<Field> sgs(std::span<const DataRow> data, const Lattice& lattice, const SgsParams& params,
+                  std::uint64_t seed) {
+  if (data.empty()) return empty_input("sgs: no conditioning data");
+  if (bad_neighbourhood(params.max_neighbours, params.radius))
+    return invalid_argument("sgs: need max_neighbours >= 1 and radius > 0");
+  if (params.secondary && (params.secondary->field.ncol != lattice.ncol ||
+                           params.secondary->field.nrow != lattice.nrow ||
+                           params.secondary->field.data.size() != params.secondary->field.ncol *
+                                                                      params.secondary->field.nrow))
+    return invalid_argument("sgs: collocated secondary shape must match the lattice (ncol, nrow)");
+  // A NaN value would enter the kriging systems as a known point and poison every
+  // node that sees it; an infinite one breaks the normal-score interpolation.
+  for (const DataRow& row : data)
+    if (!std::isfinite(row[2])) return invalid_argument("sgs: conditioning values must be finite");
+  if (!lattice_node_count(lattice)) return invalid_argument("sgs: lattice has too many nodes");
+
+  std::vector<double> standardised;
+  Secondary sec;
+  if (params.secondary) {
+    standardised = standardise(params.secondary->field.data);
+    sec.values = &standardised;
+    sec.r = params.secondary->r;
+  }
+
+  std::vector<double> z;
+  z.reserve(data.size());
+  for (const DataRow& row : data) z.push_back(row[2]);
+  QUARN_TRY(ns, NormalScore::fit(z));
+
+  const LatticeFrame frame(lattice);
+  const double ncol = static_cast<double>(lattice.ncol), nrow = static_cast<double>(lattice.nrow);
+  std::vector<Snapped> snapped;
+  snapped.reserve(data.size());
+  for (const DataRow& row : data) {
+    const auto ij = frame.to_intrinsic(row[0], row[1]);
+    if (!ij) continue;
+    const double ci = std::round(ij->first), cj = std::round(ij->second);
+    if (!(ci >= 0.0 && ci < ncol && cj >= 0.0 && cj < nrow)) continue;
+    snapped.push_back({static_cast<std::size_t>(ci), static_cast<std::size_t>(cj), ns.transform(row[2])});
+  }
+
+  Field field = sweep(lattice, params.variogram, params.max_neighbours, params.radius, sec, seed, snapped);
+  for (double& v : field.data) v = ns.back_transform(v);
+  return field;
+}
+
+Result<Field> sgs_unconditional(const Lattice& lattice, double mean, double variance, const Variogram& variogram,
+                                std::uint64_t max_neighbours, double radius, std::uint64_t seed) {
+  if (bad_neighbourhood(max_neighbours, radius))
+    return invalid_argument("sgs_unconditional: need max_neighbours >= 1 and radius > 0");
+  if (!std::isfinite(mean) || !std::isfinite(variance) || variance < 0.0)
+    return invalid_argument("sgs_unconditional: need finite mean and variance >= 0");
+  if (!lattice_node_count(lattice)) return invalid_argument("sgs_unconditional: lattice has too many nodes");
+  if (variance == 0.0) return Field(lattice.ncol, lattice.nrow, mean);
+
+  Field field = sweep(lattice, VariogramSpec(variogram), max_neighbours, radius, Secondary{}, seed, {});
+  const double sd = std::sqrt(variance);
+  for (double& v : field.data) v = v * sd + mean;
+  return field;
+}
+
+}  // namespace quarn::geostat

@@ -1,0 +1,186 @@
+// The moment-matching transform, the AR(1) driver and the calibration internals of the
+// synthetic logs, checked where Python cannot reach.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "check.hpp"
+#include "sampling/stream.hpp"
+#include "synth/log_series.hpp"
+#include "synth/petro.hpp"
+#include "synth/transform.hpp"
+
+using namespace quarn::synth;
+using quarn::sampling::normal_cdf;
+using quarn::sampling::normal_inv_cdf;
+using quarn::sampling::seeded_rng;
+
+TEST_CASE("quadrature nodes are the ascending, symmetric midpoint quantiles") {
+  const auto& z = quadrature_nodes();
+  CHECK_EQ(&z, &quadrature_nodes());  // computed once
+  for (std::size_t i = 0; i < 256; ++i) {
+    CHECK_EQ(z[i], normal_inv_cdf((static_cast<double>(i) + 0.5) / 256.0));
+    CHECK_EQ(z[i], -z[255 - i]);
+    if (i > 0) CHECK(z[i - 1] < z[i]);
+  }
+}
+
+TEST_CASE("solved transforms meet the mean and variance tolerances") {
+  const double targets[][2] = {{0.5, 0.1},   {0.5, 0.45}, {0.2, 0.05},  {0.03, 0.01},  {0.97, 0.02},
+                               {0.35, 0.3},  {0.8, 0.001}, {0.1, 0.25}, {0.65, 0.2},   {0.999, 0.0005}};
+  for (const auto& t : targets) {
+    auto r = SynthTransform::make(t[0], t[1]);
+    CHECK(r.ok());
+    if (!r.ok()) continue;
+    CHECK(r->scale >= 1e-6 && r->scale <= 60.0);
+    const QuadMoments m = quadrature_moments(r->scale, r->location);
+    CHECK(std::fabs(m.mean - t[0]) <= 1e-12);
+    CHECK(std::fabs(m.variance - t[1] * t[1]) <= 1e-10);
+  }
+}
+
+TEST_CASE("symmetric target solves to a zero location; unreachable spread stops at the bracket") {
+  auto half = SynthTransform::make(0.5, 0.2);
+  CHECK(half.ok() && std::fabs(half->location) <= 1e-9);
+  // std just below 0.5 needs a scale beyond 60: no error, the widest spread allowed
+  auto wide = SynthTransform::make(0.5, 0.4999);
+  CHECK(wide.ok() && wide->scale > 59.99999 && wide->scale <= 60.0);
+}
+
+TEST_CASE("apply is overflow-safe and multiplies before adding") {
+  const SynthTransform t{0.3, 2.0};
+  const double inf = std::numeric_limits<double>::infinity();
+  CHECK_EQ(t.apply(1e308), 1.0);
+  CHECK_EQ(t.apply(-1e308), 0.0);
+  CHECK_EQ(t.apply(inf), 1.0);
+  CHECK_EQ(t.apply(-inf), 0.0);
+  CHECK_EQ(t.apply(-0.15), 0.5);
+  CHECK_EQ(logistic(-800.0), 0.0);
+  CHECK_EQ(logistic(800.0), 1.0);
+  const double z = 0.7;
+  CHECK_EQ(t.apply(z), 1.0 / (1.0 + std::exp(-(z * 2.0 + 0.3))));
+  CHECK_EQ(t.apply(-z), std::exp(-z * 2.0 + 0.3) / (1.0 + std::exp(-z * 2.0 + 0.3)));
+}
+
+TEST_CASE("ar1 driver: one draw per sample, coefficient clamped into [0, 0.999999999]") {
+  auto s0 = seeded_rng(5);
+  CHECK(ar1_driver(0, 0.5, s0).empty());
+  auto fresh = seeded_rng(5);
+  CHECK_EQ(s0.draw_standard_normal(), fresh.draw_standard_normal());  // nothing drawn for n = 0
+
+  auto raw = seeded_rng(9);
+  std::vector<double> d(50);
+  for (double& v : d) v = raw.draw_standard_normal();
+  auto s1 = seeded_rng(9);
+  CHECK(ar1_driver(50, -3.0, s1) == d);  // negative coefficient: white noise
+  auto s2 = seeded_rng(9);
+  auto s3 = seeded_rng(9);
+  CHECK(ar1_driver(50, 2.0, s2) == ar1_driver(50, 0.999999999, s3));
+  auto s4 = seeded_rng(9);
+  const std::vector<double> z = ar1_driver(50, 0.8, s4);
+  const double g = std::sqrt(1.0 - 0.8 * 0.8);
+  CHECK_EQ(z[0], d[0]);
+  for (std::size_t i = 1; i < 50; ++i) CHECK_EQ(z[i], z[i - 1] * 0.8 + d[i] * g);
+}
+
+TEST_CASE("facies column thresholds the driver strictly at the NTG quantile") {
+  const double ntg = 0.37, step = 0.2, bed = 1.3;
+  const std::vector<std::uint8_t> f = facies_column(400, step, ntg, bed, 21);
+  auto s = seeded_rng(21);
+  const std::vector<double> z = ar1_driver(400, std::exp(-step / bed), s);
+  const double t = normal_inv_cdf(1.0 - ntg);
+  for (std::size_t i = 0; i < z.size(); ++i) CHECK_EQ(f[i], z[i] > t ? 1 : 0);
+}
+
+TEST_CASE("log series: per-zone coefficient from each zone's first sample, blended windows") {
+  const ZoneSpec zones[] = {*ZoneSpec::make(3.0, 0.2, 0.05, 1.0), *ZoneSpec::make(1.0, 0.6, 0.1, 4.0),
+                            *ZoneSpec::make(2.5, 0.4, 0.08, 0.5)};
+  const double step = 0.5;
+  const std::uint64_t beds = 3;
+  auto r = synth_log_series(zones, step, beds, 77);
+  CHECK(r.ok());
+  const std::size_t counts[] = {6, 2, 5};
+  const std::size_t starts[] = {0, 6, 8};
+  const std::size_t n = 13;
+  CHECK_EQ(r->size(), n);
+  // restated from the stated recurrences
+  auto s = seeded_rng(77);
+  std::vector<double> z(n), y(n);
+  std::vector<SynthTransform> t;
+  for (const auto& zs : zones) t.push_back(*SynthTransform::make(zs.mean, zs.std));
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    while (i >= starts[k] + counts[k]) ++k;
+    const double nd = s.draw_standard_normal();
+    if (i == 0) {
+      z[i] = nd;
+    } else {
+      double rho = std::exp(-step / zones[k].corr_length_m);
+      rho = std::fmin(rho, 0.999999999);
+      z[i] = std::sqrt(1.0 - rho * rho) * nd + rho * z[i - 1];
+    }
+    y[i] = t[k].apply(z[i]);
+  }
+  for (std::size_t b = 1; b < 3; ++b) {
+    const std::size_t st = starts[b];
+    const std::size_t lo = st >= beds ? st - beds : 0;
+    const std::size_t hi = std::min(n, st + beds);
+    const double len = static_cast<double>(hi - lo);
+    for (std::size_t j = 0; j < hi - lo; ++j) {
+      const double w = std::fmin(1.0, static_cast<double>(j) / len);
+      const double f = w * (t[b].location - t[b - 1].location) + t[b - 1].location;
+      const double c = w * (t[b].scale - t[b - 1].scale) + t[b - 1].scale;
+      y[lo + j] = logistic(c * z[lo + j] + f);
+    }
+  }
+  CHECK(*r == y);
+}
+
+TEST_CASE("cutoff moments agree with an independent fine integration") {
+  const double cases[][3] = {{-1.2, 0.8, 0.1}, {0.4, 2.5, 0.3}, {-3.0, 0.3, 0.02}, {1.0, 1e-4, 0.9}};
+  for (const auto& c : cases) {
+    const CutoffMoments m = cutoff_moments(c[0], c[1], c[2]);
+    const double zstar = (std::log(c[2] / (1.0 - c[2])) - c[0]) / c[1];
+    CHECK_EQ(m.p_above, std::fmin(1.0, std::fmax(0.0, 1.0 - normal_cdf(zstar))));
+    // midpoint rule with 200000 cells over [max(z*, -9), 9]
+    const double a = std::fmax(zstar, -9.0), b = 9.0;
+    double s1 = 0.0, s2 = 0.0;
+    if (a < b) {
+      const double h = (b - a) / 200000.0;
+      for (int i = 0; i < 200000; ++i) {
+        const double zz = a + (i + 0.5) * h;
+        const double yv = 1.0 / (1.0 + std::exp(-(c[1] * zz + c[0])));
+        const double phi = std::exp(-0.5 * zz * zz) / std::sqrt(2.0 * M_PI);
+        s1 += yv * phi * h;
+        s2 += yv * yv * phi * h;
+      }
+    }
+    CHECK(std::fabs(m.m1 - s1) < 1e-8);
+    CHECK(std::fabs(m.m2 - s2) < 1e-8);
+    CHECK(m.m1 <= m.p_above + 1e-12 && m.m2 <= m.m1 + 1e-12);
+  }
+  const CutoffMoments none = cutoff_moments(-30.0, 1.0, 0.5);  // z* = 30: nothing above the cutoff
+  CHECK_EQ(none.m1, 0.0);
+  CHECK_EQ(none.m2, 0.0);
+}
+
+TEST_CASE("calibration matches the net moments of the solved mixture") {
+  const PetroZoneSpec specs[] = {*PetroZoneSpec::make(0.3, 0.2, 0.05, 0.05, 0.02, 2.0, 1.0),
+                                 *PetroZoneSpec::make(0.6, 0.22, 0.04, 0.06, 0.03, 1.0, 0.5),
+                                 *PetroZoneSpec::make(0.15, 0.18, 0.03, 0.04, 0.02, 3.0, 2.0, 0.12)};
+  for (const auto& z : specs) {
+    auto cal = calibrate_petro(z);
+    CHECK(cal.ok());
+    if (!cal.ok()) continue;
+    const CutoffMoments sh = cutoff_moments(cal->shale.location, cal->shale.scale, z.net_cutoff);
+    const CutoffMoments sd = cutoff_moments(cal->sand.location, cal->sand.scale, z.net_cutoff);
+    const double pi = cal->sand_fraction;
+    CHECK(pi > 1e-9 && pi < 0.999999999);
+    CHECK(std::fabs((1.0 - pi) * sh.p_above + pi * sd.p_above - z.ntg_target) < 1e-12);
+    const double mu = ((1.0 - pi) * sh.m1 + pi * sd.m1) / z.ntg_target;
+    const double q = ((1.0 - pi) * sh.m2 + pi * sd.m2) / z.ntg_target;
+    CHECK(std::fabs(mu - z.net_por_mean) < 1e-7);
+    CHECK(std::fabs(std::sqrt(q - mu * mu) - z.net_por_std) < 1e-7);
+  }
+}

@@ -1,0 +1,186 @@
+// Simulation internals not reachable from Python: the lattice node search against the
+// general neighbour index, and the collocated secondary option.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "geostat/neighbours.hpp"
+#include "geostat/sgs/node_search.hpp"
+#include "geostat/sgs/sweep.hpp"
+#include "sampling/stream.hpp"
+
+using quarn::Field;
+using quarn::Lattice;
+using quarn::geostat::CollocatedSecondary;
+using quarn::geostat::DataRow;
+using quarn::geostat::Neighbour;
+using quarn::geostat::NeighbourIndex;
+using quarn::geostat::SgsParams;
+using quarn::geostat::Variogram;
+using quarn::geostat::VariogramModel;
+using quarn::geostat::sgs_detail::NodeSearch;
+
+namespace {
+
+// Inserts a random half of the nodes (payloads in insertion order) into both searches and
+// compares every answer, payloads and positions, for several counts and radii.
+void compare_searches(const Lattice& lat, double radius, std::uint64_t seed) {
+  auto grid = NodeSearch::make(lat, radius);
+  CHECK(grid.has_value());
+  if (!grid) return;
+  NeighbourIndex index;
+  const quarn::LatticeFrame frame(lat);
+  auto rng = quarn::sampling::seeded_rng(seed);
+  std::vector<double> kx, ky;
+  std::vector<Neighbour> expect;
+  std::vector<NodeSearch::Hit> got;
+  const std::uint64_t counts[] = {1, 4, 24, 1000};
+  std::size_t mismatches = 0, queries = 0, found = 0;
+  for (std::size_t step = 0; step < lat.ncol * lat.nrow; ++step) {
+    const std::size_t i = rng.draw_index_inclusive(0, lat.ncol - 1), j = rng.draw_index_inclusive(0, lat.nrow - 1);
+    const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
+    if (step % 2 == 0) {
+      // skip nodes already known: the simulation never inserts a node twice
+      bool seen = false;
+      for (std::size_t k = 0; k < kx.size() && !seen; ++k) seen = kx[k] == x && ky[k] == y;
+      if (seen) continue;
+      index.insert(x, y, kx.size());
+      grid->insert(i, j, static_cast<std::uint32_t>(kx.size()));
+      kx.push_back(x);
+      ky.push_back(y);
+      continue;
+    }
+    for (std::uint64_t c : counts) {
+      index.nearest_within(x, y, c, radius, expect);
+      grid->nearest_within(i, j, x, y, c, got);
+      ++queries;
+      found += got.size();
+      bool same = expect.size() == got.size();
+      for (std::size_t k = 0; same && k < got.size(); ++k)
+        same = expect[k].payload == got[k].payload && kx[got[k].payload] == got[k].x && ky[got[k].payload] == got[k].y;
+      if (!same) ++mismatches;
+    }
+  }
+  CHECK_EQ(mismatches, std::size_t{0});
+  CHECK(queries > 100);
+  CHECK(found > queries);
+}
+
+}  // namespace
+
+TEST_CASE("NodeSearch: same neighbours, same order as NeighbourIndex") {
+  compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 4.5, 1);
+  compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 3.0, 2);  // many exact ties at the radius
+  compare_searches(Lattice{431000, 6521000, 25, 25, 25, 25, 30, false}, 80.0, 3);
+  compare_searches(Lattice{431000.5, 6521000.25, 12.5, 40, 25, 25, 200, true}, 130.0, 4);
+  compare_searches(Lattice{-7, 3, -2, 0.5, 20, 30, 0, false}, 3.0, 5);   // negative spacing
+  compare_searches(Lattice{0, 0, 0.1, 0.1, 16, 16, 45, false}, 1e6, 6);  // radius beyond the lattice
+}
+
+TEST_CASE("NodeSearch: geometry it cannot serve falls back") {
+  CHECK(!NodeSearch::make(Lattice{0, 0, 0, 1, 4, 4, 0, false}, 2.0));
+  CHECK(!NodeSearch::make(Lattice{0, 0, std::nan(""), 1, 4, 4, 0, false}, 2.0));
+  CHECK(!NodeSearch::make(Lattice{std::numeric_limits<double>::infinity(), 0, 1, 1, 4, 4, 0, false}, 2.0));
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 0, 4, 0, false}, 2.0));
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 300, 300, 0, false}, 1e300));  // template beyond the lattice size
+  CHECK(NodeSearch::make(Lattice{0, 0, 1e-12, 1e-12, 4, 4, 0, false}, 1e300));  // clipped to the small lattice
+}
+
+namespace {
+
+const Lattice kLat{0, 0, 1, 1, 40, 30, 0, false};
+const std::vector<DataRow> kData = {{2, 3, 1.0}, {30, 4, 5.0}, {17, 22, 2.5}, {8, 25, 4.0}, {35, 20, 3.0},
+                                    {20, 10, 1.5}};
+
+SgsParams params() {
+  return SgsParams::make(12, 8.0, Variogram::make(VariogramModel::Spherical, 0.0, 1.0, 10.0).value()).value();
+}
+
+Field secondary_field() {
+  Field f(kLat.ncol, kLat.nrow, 0.0);
+  for (std::size_t i = 0; i < f.ncol; ++i)
+    for (std::size_t j = 0; j < f.nrow; ++j) f.at(i, j) = std::sin(static_cast<double>(i) * 0.2) * 10.0 + 3.0;
+  return f;
+}
+
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  double ma = 0, mb = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    ma += a[k];
+    mb += b[k];
+  }
+  ma /= static_cast<double>(a.size());
+  mb /= static_cast<double>(b.size());
+  double sab = 0, saa = 0, sbb = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    sab += (a[k] - ma) * (b[k] - mb);
+    saa += (a[k] - ma) * (a[k] - ma);
+    sbb += (b[k] - mb) * (b[k] - mb);
+  }
+  return sab / std::sqrt(saa * sbb);
+}
+
+}  // namespace
+
+TEST_CASE("sgs collocated: shape must match the lattice") {
+  SgsParams p = params();
+  p.secondary = CollocatedSecondary{Field(kLat.ncol, kLat.nrow + 1, 0.0), 0.5};
+  const auto r = quarn::geostat::sgs(kData, kLat, p, 1);
+  CHECK(!r.ok());
+  CHECK_EQ(r.error().display(),
+           std::string("invalid argument: sgs: collocated secondary shape must match the lattice (ncol, nrow)"));
+  // the empty-data check comes first
+  const auto e = quarn::geostat::sgs({}, kLat, p, 1);
+  CHECK_EQ(e.error().display(), std::string("empty input: sgs: no conditioning data"));
+}
+
+TEST_CASE("sgs collocated: r = 0 or no finite secondary leaves the field unchanged") {
+  const Field plain = quarn::geostat::sgs(kData, kLat, params(), 9).value();
+  SgsParams p = params();
+  p.secondary = CollocatedSecondary{secondary_field(), 0.0};
+  CHECK(quarn::geostat::sgs(kData, kLat, p, 9).value().data == plain.data);
+  p.secondary = CollocatedSecondary{Field(kLat.ncol, kLat.nrow, std::nan("")), 0.8};
+  CHECK(quarn::geostat::sgs(kData, kLat, p, 9).value().data == plain.data);
+}
+
+TEST_CASE("sgs collocated: a strong secondary pulls the simulation, data still honoured") {
+  SgsParams p = params();
+  const Field sec = secondary_field();
+  p.secondary = CollocatedSecondary{sec, 0.9};
+  const Field with = quarn::geostat::sgs(kData, kLat, p, 9).value();
+  const Field plain = quarn::geostat::sgs(kData, kLat, params(), 9).value();
+  for (const DataRow& d : kData)
+    CHECK_EQ(with.at(static_cast<std::size_t>(d[0]), static_cast<std::size_t>(d[1])), d[2]);
+  CHECK(correlation(with.data, sec.data) > 0.7);
+  CHECK(correlation(with.data, sec.data) > correlation(plain.data, sec.data) + 0.3);
+  // a constant secondary standardises to 0 everywhere: it takes part but carries nothing
+  p.secondary = CollocatedSecondary{Field(kLat.ncol, kLat.nrow, 4.0), 0.9};
+  const Field flat = quarn::geostat::sgs(kData, kLat, p, 9).value();
+  CHECK(flat.data != plain.data);
+  CHECK(correlation(flat.data, sec.data) < 0.5);
+}
+
+TEST_CASE("sgs_unconditional: validation order and the constant field") {
+  const Variogram v = Variogram::make(VariogramModel::Spherical, 0.0, 1.0, 10.0).value();
+  const double nan = std::nan("");
+  auto msg = [&](double mean, double var, std::uint64_t n, double radius) {
+    return quarn::geostat::sgs_unconditional(kLat, mean, var, v, n, radius, 1).error().message;
+  };
+  CHECK_EQ(msg(nan, 1.0, 0, 5.0), std::string("sgs_unconditional: need max_neighbours >= 1 and radius > 0"));
+  CHECK_EQ(msg(0.0, 1.0, 4, nan), std::string("sgs_unconditional: need max_neighbours >= 1 and radius > 0"));
+  CHECK_EQ(msg(nan, 1.0, 4, 5.0), std::string("sgs_unconditional: need finite mean and variance >= 0"));
+  CHECK_EQ(msg(0.0, -1.0, 4, 5.0), std::string("sgs_unconditional: need finite mean and variance >= 0"));
+  CHECK_EQ(msg(0.0, std::numeric_limits<double>::infinity(), 4, 5.0),
+           std::string("sgs_unconditional: need finite mean and variance >= 0"));
+  const Field c = quarn::geostat::sgs_unconditional(kLat, 10.0, 0.0, v, 4, 5.0, 1).value();
+  CHECK(c.data == std::vector<double>(kLat.ncol * kLat.nrow, 10.0));
+  // variance 4 and mean 10: 10 + 2 * (the unit-variance field)
+  const Field unit = quarn::geostat::sgs_unconditional(kLat, 0.0, 1.0, v, 4, 5.0, 3).value();
+  const Field scaled = quarn::geostat::sgs_unconditional(kLat, 10.0, 4.0, v, 4, 5.0, 3).value();
+  bool same = true;
+  for (std::size_t k = 0; k < unit.data.size(); ++k) same = same && scaled.data[k] == unit.data[k] * 2.0 + 10.0;
+  CHECK(same);
+}

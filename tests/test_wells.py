@@ -1,0 +1,393 @@
+import math
+
+import pytest
+
+import quarntools as qt
+from quarntools import Lattice, Sampler
+
+INF, NAN = math.inf, math.nan
+
+
+def hexes(values):
+    return [v.hex() for v in values]
+
+
+def flat_hexes(points):
+    return [c.hex() for p in points for c in p]
+
+
+# ---- place_wells -----------------------------------------------------------------------
+
+
+def test_place_wells_reproducible_and_inside():
+    pts = qt.place_wells(0, 0, 100, 50, 3, 42)
+    assert len(pts) == 3 and all(isinstance(p, list) and len(p) == 2 for p in pts)
+    assert all(0 <= x < 100 and 0 <= y < 50 for x, y in pts)
+    assert flat_hexes(pts) == flat_hexes(qt.place_wells(0, 0, 100, 50, 3, 42))
+    assert pts != qt.place_wells(0, 0, 100, 50, 3, 43)
+
+
+def test_place_wells_draws_x_then_y_from_the_stream():
+    # uniform(lo, hi) is exactly draw_range(lo, hi): alternate the two axes by hand
+    rng = qt.Rng(42)
+    ux, uy = Sampler.uniform(0, 100), Sampler.uniform(0, 50)
+    expected = []
+    for _ in range(40):  # 80 draws: crosses a refill
+        expected.append([ux.sample(rng), uy.sample(rng)])
+    assert flat_hexes(qt.place_wells(0, 0, 100, 50, 40, 42)) == flat_hexes(expected)
+
+
+def test_place_wells_zero_is_empty():
+    assert qt.place_wells(0, 0, 1, 1, 0, 1) == []
+
+
+EXTENT = "invalid argument: place_wells: need a non-degenerate finite extent"
+PLACE_ERRORS = [
+    pytest.param((0, 0, 0, 10, 1, 1), EXTENT, id="zero-width"),
+    pytest.param((0, 10, 5, 0, 1, 1), EXTENT, id="reversed-y"),
+    pytest.param((NAN, 0, 1, 1, 1, 1), EXTENT, id="nan"),
+    pytest.param((0, 0, INF, 1, 1, 1), EXTENT, id="inf"),
+    pytest.param((-1e308, 0, 1e308, 1, 1, 1),
+                 "invalid argument: place_wells: extent width or height overflows to infinity", id="width-overflows"),
+    pytest.param((0, -1e308, 1, 1e308, 0, 1),
+                 "invalid argument: place_wells: extent width or height overflows to infinity", id="height-overflows"),
+    pytest.param((0, 0, 1, 1, 2**62, 1),
+                 f"invalid argument: place_wells: n = {2**62} wells cannot be allocated", id="huge-n"),
+]
+
+
+@pytest.mark.parametrize(("args", "message"), PLACE_ERRORS)
+def test_place_wells_errors(args, message):
+    with pytest.raises(ValueError) as err:
+        qt.place_wells(*args)
+    assert str(err.value) == message
+
+
+# ---- place_wells_in_polygon ---------------------------------------------------------------
+
+
+def test_polygon_triangle():
+    pts = qt.place_wells_in_polygon([[0, 0], [10, 0], [0, 10]], 5, 7)
+    assert len(pts) == 5
+    assert all(x >= 0 and y >= 0 and x + y < 10 for x, y in pts)
+
+
+def test_polygon_square_equals_rectangle_first_point():
+    square = [[0, 0], [100, 0], [100, 50], [0, 50]]
+    assert flat_hexes(qt.place_wells_in_polygon(square, 1, 42)) == flat_hexes(qt.place_wells(0, 0, 100, 50, 1, 42))
+
+
+def test_polygon_repeated_closing_vertex_is_harmless():
+    open_ring = [[0, 0], [10, 0], [5, 8]]
+    assert qt.place_wells_in_polygon(open_ring + [[0, 0]], 20, 3) == qt.place_wells_in_polygon(open_ring, 20, 3)
+
+
+def test_polygon_rejection_keeps_stream_order():
+    # every accepted point is one of the box draws, in order
+    tri = [[0, 0], [10, 0], [0, 10]]
+    box = qt.place_wells(0, 0, 10, 10, 200, 5)
+    inside = [p for p in box if p[0] + p[1] < 10]
+    assert qt.place_wells_in_polygon(tri, len(inside[:30]), 5) == inside[:30]
+
+
+def test_self_intersecting_polygon_even_odd():
+    # a bow-tie: the left and right triangles meeting at (5, 5) are inside,
+    # the top and bottom ones are outside
+    bowtie = [[0, 0], [10, 10], [10, 0], [0, 10]]
+    pts = qt.place_wells_in_polygon(bowtie, 50, 9)
+    for x, y in pts:
+        assert (x < y and x < 10 - y) or (x > y and x > 10 - y)
+
+
+def test_doubly_covered_region_is_rejected():
+    # the ring walks the square [0, 10]^2 twice: everything is covered an even number of times
+    twice = [[0, 0], [10, 0], [10, 10], [0, 10]] * 2
+    with pytest.raises(ValueError) as err:
+        qt.place_wells_in_polygon(twice, 1, 1)
+    assert str(err.value) == (
+        "invalid argument: place_wells_in_polygon: could not place all wells (polygon area too small?)")
+
+
+def test_polygon_zero_wells_draws_nothing():
+    assert qt.place_wells_in_polygon([[0, 0], [1, 0], [0, 1]], 0, 1) == []
+
+
+def test_polygon_nan_vertex_ignored_by_bounding_box():
+    # the box is [0, 10]^2; the NaN vertex's edges never toggle, which removes the left
+    # edge, so every box draw with x < 10 counts as inside
+    ring = [[0, 0], [10, 0], [10, 10], [0, 10], [NAN, NAN]]
+    assert qt.place_wells_in_polygon(ring, 6, 2) == qt.place_wells(0, 0, 10, 10, 6, 2)
+
+
+POLYGON_ERRORS = [
+    pytest.param([[0, 0], [1, 1]], 1, "invalid argument: place_wells_in_polygon: polygon needs >= 3 vertices",
+                 id="two-vertices"),
+    pytest.param([[0, 0], [5, 0], [9, 0]], 1,
+                 "invalid argument: place_wells_in_polygon: polygon bounding box is degenerate", id="collinear"),
+    pytest.param([[0, 0], [INF, 0], [0, 1]], 1,
+                 "invalid argument: place_wells_in_polygon: polygon bounding box is degenerate", id="inf-vertex"),
+    pytest.param([[NAN, NAN]] * 3, 1,
+                 "invalid argument: place_wells_in_polygon: polygon bounding box is degenerate", id="all-nan"),
+    pytest.param([[-1e308, 0], [1e308, 0], [0, 1]], 1,
+                 "invalid argument: place_wells_in_polygon: polygon bounding box width or height overflows to infinity",
+                 id="width-overflows"),
+    pytest.param([[0, 0], [1e6, 1], [1e6, 1.000001]], 1,
+                 "invalid argument: place_wells_in_polygon: could not place all wells (polygon area too small?)",
+                 id="sliver-exhausts-cap"),
+]
+
+
+@pytest.mark.parametrize(("polygon", "n", "message"), POLYGON_ERRORS)
+def test_polygon_errors(polygon, n, message):
+    with pytest.raises(ValueError) as err:
+        qt.place_wells_in_polygon(polygon, n, 1)
+    assert str(err.value) == message
+
+
+# ---- trajectories -------------------------------------------------------------------------
+
+KEYS = {"md", "x", "y", "z", "tvd", "incl", "azim"}
+
+
+@pytest.mark.parametrize(
+    ("step", "mds"),
+    [pytest.param(30, [0, 30, 60, 90, 100], id="extra-station-on-td"),
+     pytest.param(25, [0, 25, 50, 75, 100], id="td-multiple-of-step")],
+)
+def test_vertical_trajectory(step, mds):
+    t = qt.synth_trajectory([3, 4], 25, 100, step, 1)
+    assert set(t) == KEYS
+    assert t["md"] == mds and t["tvd"] == mds
+    assert t["z"] == [25 - m for m in mds]
+    assert t["x"] == [3.0] * len(mds) and t["y"] == [4.0] * len(mds)
+    assert t["incl"] == [0.0] * len(mds) and t["azim"] == [0.0] * len(mds)
+
+
+def test_vertical_profile_is_synth_trajectory():
+    assert qt.synth_trajectory_profile([1, 2], 30, 95, 10, 0, "vertical", build_rate_deg_per_30m=99) == \
+        qt.synth_trajectory([1, 2], 30, 95, 10, 0)
+
+
+def test_build_hold_attitude():
+    t = qt.synth_trajectory_profile([0, 0], 0, 1500, 10, 1, "build_hold", kickoff_md=500,
+                                    build_rate_deg_per_30m=3, hold_incl_deg=45, azimuth_deg=90)
+    md, incl, azim = t["md"], t["incl"], t["azim"]
+    for m, i, a in zip(md, incl, azim):
+        if m <= 500:
+            assert (i, a) == (0.0, 0.0)
+        elif m >= 950:
+            assert (i, a) == (45.0, 90.0)
+        else:
+            assert i == (m - 500) * (3 / 30) and a == 90.0
+    assert md[md.index(950.0)] == 950.0 and incl[md.index(950.0)] == 45.0
+    # east-going well: y stays 0, x grows, tvd below md
+    assert max(abs(v) for v in t["y"]) < 1e-9
+    assert t["x"][-1] > 0 and t["tvd"][-1] < 1500
+    assert [z == -d for z, d in zip(t["z"], t["tvd"])] == [True] * len(md)
+
+
+def test_hold_section_is_straight():
+    t = qt.synth_trajectory_profile([0, 0], 0, 2000, 50, 1, "build-hold", kickoff_md=100,
+                                    build_rate_deg_per_30m=6, hold_incl_deg=30, azimuth_deg=-45)
+    assert t["azim"][-1] == 315.0
+    md, tvd = t["md"], t["tvd"]
+    k = md.index(1000.0)
+    # same attitude on both ends: ratio factor 1, tvd grows by cos(30 deg) * step
+    step = (math.cos(30 * 0.017453292519943295) + math.cos(30 * 0.017453292519943295)) * (50 * 0.5 * 1.0)
+    assert tvd[k + 1] == tvd[k] + step
+
+
+def test_build_hold_drop_s_well():
+    t = qt.synth_trajectory_profile([0, 0], 10, 3000, 30, 1, "build_hold_drop", kickoff_md=300,
+                                    build_rate_deg_per_30m=3, hold_incl_deg=30, drop_start_md=1500,
+                                    drop_rate_deg_per_30m=2, final_incl_deg=5)
+    incl = dict(zip(t["md"], t["incl"]))
+    assert incl[1500.0] == 30.0 and incl[1530.0] == 30 - 30 * (2 / 30)
+    assert incl[3000.0] == 5.0 and incl[1890.0] == 5.0 and incl[1860.0] == 30 - 360 * (2 / 30)
+    assert qt.max_dogleg_severity(t["md"], t["incl"], t["azim"]) == pytest.approx(3.0, rel=1e-9)
+
+
+def test_trajectory_same_bits_every_call_and_seed_unused():
+    a = qt.synth_trajectory_profile([5, 5], 20, 1234.5, 7.5, 1, "build_hold", kickoff_md=100)
+    b = qt.synth_trajectory_profile([5, 5], 20, 1234.5, 7.5, 99, "build_hold", kickoff_md=100)
+    assert {k: hexes(v) for k, v in a.items()} == {k: hexes(v) for k, v in b.items()}
+
+
+BH = "invalid argument: BuildHold: "
+BHD = "invalid argument: BuildHoldDrop: "
+PROFILE_ERRORS = [
+    pytest.param(dict(profile="spiral"),
+                 "unknown profile \"spiral\"; use 'vertical' | 'build_hold' | 'build_hold_drop'", id="unknown"),
+    pytest.param(dict(profile="Vertical"),
+                 "unknown profile \"Vertical\"; use 'vertical' | 'build_hold' | 'build_hold_drop'", id="case-sensitive"),
+    pytest.param(dict(profile='a"b\\c\n'),
+                 "unknown profile \"a\\\"b\\\\c\\n\"; use 'vertical' | 'build_hold' | 'build_hold_drop'", id="escaped"),
+    pytest.param(dict(profile="build_hold", kickoff_md=-1), BH + "kickoff_md must be finite and >= 0", id="kickoff"),
+    pytest.param(dict(profile="build_hold", build_rate_deg_per_30m=6.0001),
+                 BH + "build_rate must be finite in (0, 6] deg/30m", id="rate-above-6"),
+    pytest.param(dict(profile="build_hold", build_rate_deg_per_30m=0),
+                 BH + "build_rate must be finite in (0, 6] deg/30m", id="rate-zero"),
+    pytest.param(dict(profile="build_hold", hold_incl_deg=90), BH + "hold_incl must be finite in (0, 90)", id="incl-90"),
+    pytest.param(dict(profile="build_hold", azimuth_deg=NAN), BH + "azimuth must be finite", id="azimuth-nan"),
+    pytest.param(dict(profile="build_hold_drop"), "build_hold_drop needs drop_start_md", id="no-drop-start"),
+    pytest.param(dict(profile="build_hold_drop", drop_start_md=None), "build_hold_drop needs drop_start_md",
+                 id="explicit-none"),
+    pytest.param(dict(profile="build-hold-drop", drop_start_md=400, build_rate_deg_per_30m=9),
+                 BH + "build_rate must be finite in (0, 6] deg/30m", id="buildhold-checked-before-drop"),
+    pytest.param(dict(profile="build_hold_drop", drop_start_md=1000, drop_rate_deg_per_30m=7),
+                 BHD + "drop_rate must be finite in (0, 6] deg/30m", id="drop-rate"),
+    pytest.param(dict(profile="build_hold_drop", drop_start_md=1000, final_incl_deg=46),
+                 BHD + "final_incl must be finite in [0, hold_incl]", id="final-above-hold"),
+    pytest.param(dict(profile="build_hold_drop", drop_start_md=449),
+                 BHD + "drop_start_md must be finite and at/after the build end", id="drop-before-build-end"),
+    pytest.param(dict(profile="build_hold", td=0),
+                 "invalid argument: synth_trajectory_profile: td must be finite and > 0", id="td-directional"),
+    pytest.param(dict(profile="vertical", td=0),
+                 "invalid argument: synth_trajectory: td must be finite and > 0", id="td-vertical"),
+    pytest.param(dict(profile="vertical", md_step=-1),
+                 "invalid argument: synth_trajectory: md_step must be finite and > 0", id="step"),
+    pytest.param(dict(profile="build_hold", kb_elevation=INF),
+                 "invalid argument: synth_trajectory_profile: wellhead and kb_elevation must be finite", id="kb"),
+    pytest.param(dict(profile="build_hold", build_rate_deg_per_30m=0, td=-5),
+                 BH + "build_rate must be finite in (0, 6] deg/30m", id="profile-before-td"),
+]
+
+
+@pytest.mark.parametrize(("kwargs", "message"), PROFILE_ERRORS)
+def test_profile_errors(kwargs, message):
+    args = dict(wellhead_xy=[0, 0], kb_elevation=0, td=1000, md_step=10, seed=0)
+    args.update(kwargs)
+    with pytest.raises(ValueError) as err:
+        qt.synth_trajectory_profile(**args)
+    assert str(err.value) == message
+
+
+def test_build_rate_six_and_drop_at_build_end_accepted():
+    t = qt.synth_trajectory_profile([0, 0], 0, 1000, 10, 0, "build_hold_drop", build_rate_deg_per_30m=6,
+                                    hold_incl_deg=45, drop_start_md=225)
+    assert t["incl"][-1] == 0.0
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda: qt.synth_trajectory([0, 0], 0, 1e300, 1e-300, 1),
+     lambda: qt.synth_trajectory_profile([0, 0], 0, 1e300, 1e-300, 1, "build_hold")],
+    ids=["vertical", "directional"],
+)
+def test_pathological_station_count_raises(call):
+    with pytest.raises(ValueError, match="td / md_step gives more stations than can be allocated"):
+        call()
+
+
+def test_large_station_count_is_memory_error():
+    with pytest.raises(MemoryError):
+        qt.synth_trajectory([0, 0], 0, 1e12, 1e-3, 1)
+
+
+# ---- dogleg severity ----------------------------------------------------------------------
+
+DOGLEG = [
+    pytest.param([0, 30], [0, 3], [0, 0], 3.0, id="three-deg-per-30m"),
+    pytest.param([], [], [], 0.0, id="empty"),
+    pytest.param([5], [10], [20], 0.0, id="single"),
+    pytest.param([0, 10, 10, 5], [0, 30, 40, 50], [0, 0, 0, 0], 90.0, id="non-increasing-pairs-skipped"),
+    pytest.param([0, 30, 60], [0, NAN, 0], [0, 0, 0], 0.0, id="nan-never-wins"),
+]
+
+
+@pytest.mark.parametrize(("md", "incl", "azim", "expected"), DOGLEG)
+def test_max_dogleg_severity(md, incl, azim, expected):
+    assert qt.max_dogleg_severity(md, incl, azim) == pytest.approx(expected, rel=1e-12)
+
+
+def test_dogleg_of_vertical_well_is_zero():
+    t = qt.synth_trajectory([0, 0], 0, 500, 10, 0)
+    assert qt.max_dogleg_severity(t["md"], t["incl"], t["azim"]) == 0.0
+
+
+def test_dogleg_unequal_lengths():
+    with pytest.raises(ValueError) as err:
+        qt.max_dogleg_severity([0, 1], [0], [0, 0])
+    assert str(err.value) == "max_dogleg_severity: md, incl and azim must be equal length"
+
+
+# ---- tops_from_surface ---------------------------------------------------------------------
+
+LAT = Lattice(100, 200, 10, 20, 3, 2)
+SURF = [[1.0, 2.0], [3.0, 4.0], [5.0, 6.0]]  # surface[col][row]
+
+
+def test_tops_residuals_in_well_order():
+    wells = [[100, 200], [120, 220], [110, 210], [115, 205]]
+    tops = qt.tops_from_surface(SURF, LAT, wells, Sampler.normal(0, 1), 8)
+    r = Sampler.normal(0, 1).sample_n_seeded(4, 8)
+    base = [1.0, 6.0, 3.5, (1 - 0.25) * (3 * 0.5 + 5 * 0.5) + 0.25 * (6 * 0.5 + 4 * 0.5)]
+    assert hexes(tops) == hexes([b + e for b, e in zip(base, r)])
+
+
+def test_tops_outside_well_keeps_residual_sequence():
+    inside = qt.tops_from_surface(SURF, LAT, [[100, 200], [110, 200]], Sampler.normal(0, 1), 4)
+    mixed = qt.tops_from_surface(SURF, LAT, [[0, 0], [110, 200]], Sampler.normal(0, 1), 4)
+    assert math.isnan(mixed[0]) and mixed[1] == inside[1]
+
+
+EDGE_WELLS = [
+    pytest.param([120, 200], 5.0, id="last-column-inside"),
+    pytest.param([100, 220], 2.0, id="last-row-inside"),
+    pytest.param([120.000001, 200], NAN, id="beyond-last-column"),
+    pytest.param([99.9999, 200], NAN, id="before-first-column"),
+    pytest.param([NAN, 200], NAN, id="nan-x"),
+]
+
+
+@pytest.mark.parametrize(("xy", "expected"), EDGE_WELLS)
+def test_tops_edges(xy, expected):
+    top = qt.tops_from_surface(SURF, LAT, [xy], Sampler.uniform(0, 1e-300), 0)[0]
+    if math.isnan(expected):
+        assert math.isnan(top)
+    else:
+        assert top == pytest.approx(expected, abs=1e-299)
+
+
+def test_tops_nan_corner_poisons_cell():
+    surf = [[1.0, 2.0], [3.0, NAN], [5.0, 6.0]]
+    # node (0, 0) itself: its cell has the NaN corner (1, 1), weight zero or not
+    tops = qt.tops_from_surface(surf, LAT, [[100, 200], [120, 200], [119, 219]], Sampler.normal(0, 1), 1)
+    assert math.isnan(tops[0]) and not math.isnan(tops[1]) and math.isnan(tops[2])
+
+
+def test_tops_rotated_lattice():
+    lat = Lattice(0, 0, 10, 10, 2, 2, rotation_deg=90)
+    # I points north: node (1, 0) sits at world (0, 10)
+    top = qt.tops_from_surface([[0.0, 0.0], [7.0, 7.0]], lat, [[0, 10]], Sampler.uniform(0, 1e-300), 0)[0]
+    assert top == pytest.approx(7.0, abs=1e-12)
+
+
+def test_tops_empty_wells_and_errors():
+    assert qt.tops_from_surface(SURF, LAT, [], Sampler.normal(0, 1), 0) == []
+    with pytest.raises(ValueError) as err:
+        qt.tops_from_surface([[1.0, 2.0]], LAT, [[0, 0]], Sampler.normal(0, 1), 0)
+    assert str(err.value) == "field must be a rectangular 3x2 nested list (field[col][row])"
+    with pytest.raises(TypeError) as err:
+        qt.tops_from_surface(SURF, LAT, [[0, 0]], Sampler.normal(0, 1).clamped(0, 1), 0)
+    assert str(err.value).startswith("'Clamped' object is not an instance of 'Sampler'")
+    with pytest.raises(ValueError) as err:
+        qt.tops_from_surface(SURF, LAT, [[100, 200]], Sampler.uniform(-1e308, 1e308), 0)
+    assert "uniform width hi - lo overflows to infinity" in str(err.value)
+
+
+def test_same_bits_in_a_fresh_process():
+    import subprocess
+    import sys
+
+    code = (
+        "import quarntools as qt;"
+        "p = qt.place_wells_in_polygon([[0, 0], [10, 0], [3, 9]], 20, 77);"
+        "t = qt.tops_from_surface([[1.0, 2.0], [3.0, 4.0]], qt.Lattice(0, 0, 10, 10, 2, 2), p,"
+        " qt.Sampler.lognormal(0, 1), 77);"
+        "print([c.hex() for q in p for c in q] + [v.hex() for v in t])"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout.strip()
+    p = qt.place_wells_in_polygon([[0, 0], [10, 0], [3, 9]], 20, 77)
+    t = qt.tops_from_surface([[1.0, 2.0], [3.0, 4.0]], Lattice(0, 0, 10, 10, 2, 2), p, Sampler.lognormal(0, 1), 77)
+    assert out == repr(flat_hexes(p) + hexes(t))
