@@ -80,12 +80,15 @@ def expect(call, kinds, needed, message=None, summary="None", value=None):
 # ---- station, sample and draw counts ------------------------------------------------
 
 COUNTS = [
-    pytest.param("qt.synth_trajectory([0.0, 0.0], 25.0, 1e300, 1e-300, 1)", (MEM, VAL), ["synth_trajectory"],
-                 None, id="trajectory-td-1e300-step-1e-300"),
-    pytest.param("qt.synth_trajectory([0.0, 0.0], 25.0, 1e12, 1e-3, 1)", (MEM, VAL), ["synth_trajectory"],
+    pytest.param("qt.synth_trajectory([0.0, 0.0], 25.0, 1e300, 1e-300, 1)", VAL, ["synth_trajectory"],
+                 "invalid argument: synth_trajectory: td / md_step gives more stations than can be allocated",
+                 id="trajectory-td-1e300-step-1e-300"),
+    pytest.param("qt.synth_trajectory([0.0, 0.0], 25.0, 1e12, 1e-3, 1)", MEM, ["synth_trajectory"],
                  None, id="trajectory-1e15-stations"),
-    pytest.param("qt.synth_trajectory_profile([0.0, 0.0], 25.0, 1e300, 1e-300, 1, 'build_hold')", (MEM, VAL),
-                 ["synth_trajectory_profile"], None, id="trajectory-profile-td-1e300"),
+    pytest.param("qt.synth_trajectory_profile([0.0, 0.0], 25.0, 1e300, 1e-300, 1, 'build_hold')", VAL,
+                 ["synth_trajectory_profile"],
+                 "invalid argument: synth_trajectory_profile: td / md_step gives more stations than can be "
+                 "allocated", id="trajectory-profile-td-1e300"),
     pytest.param("qt.synth_petro_curves(PETRO, 0.1, 2**62, 1)", VAL, ["synth_petro_curves"],
                  "invalid argument: synth_petro_curves: 4611686018427387904 samples requested, more than the "
                  "limit of 281474976710656", id="petro-2**62"),
@@ -117,15 +120,24 @@ COUNTS = [
                  id="sample_n-1e12"),
     pytest.param("qt.study_area_outline(0.0, 0.0, 100.0, 50.0, 10.0, 2**62)", VAL, ["study_area_outline"],
                  "invalid argument: study_area_outline: arc_steps is too large", id="outline-arc-steps-2**62"),
-    pytest.param("qt.study_area_outline(0.0, 0.0, 100.0, 50.0, 10.0, 10**12)", (MEM, VAL), ["study_area_outline"],
+    pytest.param("qt.study_area_outline(0.0, 0.0, 100.0, 50.0, 10.0, 10**12)", MEM, ["study_area_outline"],
                  None, id="outline-arc-steps-1e12"),
-    pytest.param("qt.place_wells(0.0, 0.0, 100.0, 50.0, 2**62, 1)", (MEM, VAL), ["place_wells"], None,
+    pytest.param("qt.place_wells(0.0, 0.0, 100.0, 50.0, 2**62, 1)", VAL, ["place_wells"],
+                 "invalid argument: place_wells: n = 4611686018427387904 wells cannot be allocated",
                  id="place-wells-2**62"),
-    pytest.param("qt.place_wells_in_polygon([[0.0, 0.0], [100.0, 0.0], [0.0, 100.0]], 2**62, 1)", (MEM, VAL),
-                 ["place_wells_in_polygon"], None, id="polygon-wells-2**62"),
+    pytest.param("qt.place_wells(0.0, 0.0, 100.0, 50.0, 10**12, 1)", MEM, ["place_wells"], None,
+                 id="place-wells-1e12"),
+    pytest.param("qt.place_wells_in_polygon([[0.0, 0.0], [100.0, 0.0], [0.0, 100.0]], 2**62, 1)", VAL,
+                 ["place_wells_in_polygon"],
+                 "invalid argument: place_wells_in_polygon: n = 4611686018427387904 wells cannot be allocated",
+                 id="polygon-wells-2**62"),
     # the attempt cap saturates at 2**64 - 1: only refusing the count up front ends this call
-    pytest.param("qt.place_wells_in_polygon([[0.0, 0.0], [1e6, 1e6], [1e6, 1e6 + 1e-3]], 2**62, 1)", (MEM, VAL),
-                 ["place_wells_in_polygon"], None, id="polygon-wells-2**62-sliver"),
+    pytest.param("qt.place_wells_in_polygon([[0.0, 0.0], [1e6, 1e6], [1e6, 1e6 + 1e-3]], 2**62, 1)", VAL,
+                 ["place_wells_in_polygon"],
+                 "invalid argument: place_wells_in_polygon: n = 4611686018427387904 wells cannot be allocated",
+                 id="polygon-wells-2**62-sliver"),
+    pytest.param("qt.place_wells_in_polygon([[0.0, 0.0], [100.0, 0.0], [0.0, 100.0]], 10**12, 1)", MEM,
+                 ["place_wells_in_polygon"], None, id="polygon-wells-1e12"),
 ]
 
 
@@ -136,40 +148,61 @@ def test_counts(call, kinds, needed, message):
 
 # ---- lattice node counts -------------------------------------------------------------
 
-# (function, arguments after the lattice or around it as a template with {lat})
+TOO_MANY = "invalid argument: {op}: lattice has too many nodes"
+
+# (function, call template with {lat}, expected kind, message or None)
 LATTICE_CALLS = [
-    pytest.param("resample", "qt.resample([[0.0, 1.0], [2.0, 3.0]], SMALL, {lat})", id="resample"),
-    pytest.param("resample_flat", "qt.resample_flat(bytes(32), SMALL, {lat})", id="resample_flat"),
-    pytest.param("local_kriging_grid", "qt.local_kriging_grid(ROWS, {lat}, SPH, 4, 10.0)", id="local_kriging_grid"),
-    pytest.param("local_kriging_grid_flat", "qt.local_kriging_grid_flat(ROWS, {lat}, SPH, 4, 10.0)",
+    pytest.param("resample", "qt.resample([[0.0, 1.0], [2.0, 3.0]], SMALL, {lat})", MEM, None, id="resample"),
+    pytest.param("resample_flat", "qt.resample_flat(bytes(32), SMALL, {lat})", MEM, None, id="resample_flat"),
+    pytest.param("local_kriging_grid", "qt.local_kriging_grid(ROWS, {lat}, SPH, 4, 10.0)", MEM, None,
+                 id="local_kriging_grid"),
+    pytest.param("local_kriging_grid_flat", "qt.local_kriging_grid_flat(ROWS, {lat}, SPH, 4, 10.0)", MEM, None,
                  id="local_kriging_grid_flat"),
-    pytest.param("sgs", "qt.sgs(ROWS, {lat}, SPH, 4, 10.0, 1)", id="sgs"),
-    pytest.param("sgs_flat", "qt.sgs_flat(ROWS, {lat}, SPH, 4, 10.0, 1)", id="sgs_flat"),
-    pytest.param("synth_isochore", "qt.synth_isochore({lat}, 30.0, 2.0, SPH, 1)", id="synth_isochore"),
-    pytest.param("synth_isochore_flat", "qt.synth_isochore_flat({lat}, 30.0, 2.0, SPH, 1)",
-                 id="synth_isochore_flat"),
-    pytest.param("synth_trend_map", "qt.synth_trend_map({lat}, SPH, 1)", id="synth_trend_map"),
-    pytest.param("synth_trend_map_flat", "qt.synth_trend_map_flat({lat}, SPH, 1)", id="synth_trend_map_flat"),
-    pytest.param("synth_dome_surface", "qt.synth_dome_surface({lat}, 20.0, 1.5, 0.0, 1.0, SPH, 1)",
-                 id="synth_dome_surface"),
-    pytest.param("synth_dome_surface_flat", "qt.synth_dome_surface_flat({lat}, 20.0, 1.5, 0.0, 1.0, SPH, 1)",
-                 id="synth_dome_surface_flat"),
-    pytest.param("synth_dome_surface", "qt.synth_dome_surface({lat}, 20.0, 1.5, 0.0, 0.0, SPH, 1)",
-                 id="synth_dome_surface-no-noise"),
+    pytest.param("sgs", "qt.sgs(ROWS, {lat}, SPH, 4, 10.0, 1)", VAL, TOO_MANY.format(op="sgs"), id="sgs"),
+    pytest.param("sgs_flat", "qt.sgs_flat(ROWS, {lat}, SPH, 4, 10.0, 1)", VAL, TOO_MANY.format(op="sgs"),
+                 id="sgs_flat"),
+    pytest.param("synth_isochore", "qt.synth_isochore({lat}, 30.0, 2.0, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_isochore"),
+    pytest.param("synth_isochore_flat", "qt.synth_isochore_flat({lat}, 30.0, 2.0, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_isochore_flat"),
+    pytest.param("synth_trend_map", "qt.synth_trend_map({lat}, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_trend_map"),
+    pytest.param("synth_trend_map_flat", "qt.synth_trend_map_flat({lat}, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_trend_map_flat"),
+    pytest.param("synth_dome_surface", "qt.synth_dome_surface({lat}, 20.0, 1.5, 0.0, 1.0, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_dome_surface"),
+    pytest.param("synth_dome_surface_flat", "qt.synth_dome_surface_flat({lat}, 20.0, 1.5, 0.0, 1.0, SPH, 1)", VAL,
+                 TOO_MANY.format(op="sgs_unconditional"), id="synth_dome_surface_flat"),
+    pytest.param("synth_dome_surface", "qt.synth_dome_surface({lat}, 20.0, 1.5, 0.0, 0.0, SPH, 1)", VAL,
+                 TOO_MANY.format(op="synth_dome_surface"), id="synth_dome_surface-no-noise"),
 ]
 
 
 @pytest.mark.parametrize("lattice", [HUGE, WRAPS, VECTOR], ids=["2**40x2**40", "(2**63+1)x2-wraps", "2**31x2**31"])
-@pytest.mark.parametrize(("name", "call"), LATTICE_CALLS)
-def test_lattice_node_counts(name, call, lattice):
-    expect(call.format(lat=lattice), (MEM, VAL), [name])
+@pytest.mark.parametrize(("name", "call", "kind", "message"), LATTICE_CALLS)
+def test_lattice_node_counts(name, call, kind, message, lattice):
+    expect(call.format(lat=lattice), kind, [name], message)
 
 
-@pytest.mark.parametrize(("name", "call"), [p for p in LATTICE_CALLS if p.values[0].endswith("_flat")])
-def test_flat_result_of_a_lattice_without_nodes(name, call):
+@pytest.mark.parametrize(("name", "call", "kind", "message"), LATTICE_CALLS)
+def test_lattice_beyond_memory(name, call, kind, message):
+    # 2**40 nodes fit every count type and still cannot be allocated
+    expect(call.format(lat="L(0.0, 0.0, 1.0, 1.0, 2**20, 2**20)"), MEM, [name])
+
+
+@pytest.mark.parametrize(("name", "call", "kind", "message"),
+                         [p for p in LATTICE_CALLS if p.values[0].endswith("_flat")])
+def test_flat_result_of_a_lattice_without_nodes(name, call, kind, message):
     # 2**62 columns of no rows: nothing to allocate, the flat result is empty
     expect(call.format(lat=EMPTY), "ok", [name], summary="result",
            value=repr((b"", (2**62, 0))) if name != "local_kriging_grid_flat" else repr((b"", b"", (2**62, 0))))
+
+
+@pytest.mark.parametrize(("name", "call", "kind", "message"),
+                         [p for p in LATTICE_CALLS if not p.values[0].endswith("_flat")])
+def test_nested_result_of_a_lattice_without_nodes(name, call, kind, message):
+    # the same lattice as nested lists needs 2**62 column lists
+    expect(call.format(lat=EMPTY), MEM, [name])
 
 
 def test_flat_source_shape_overflow():
