@@ -200,6 +200,24 @@ def test_sgs_on_threads_matches_serial():
     assert results == [serial, serial]
 
 
+def test_sgs_releases_the_lock():
+    # while a simulation runs on a thread, this thread keeps executing Python code
+    lat = qt.Lattice(0, 0, 1, 1, 120, 120)
+    done = threading.Event()
+    ticks = 0
+
+    def run():
+        qt.sgs_flat(DATA, lat, SPH, 24, 12.0, 1)
+        done.set()
+
+    t = threading.Thread(target=run)
+    t.start()
+    while not done.is_set():
+        ticks += 1
+    t.join()
+    assert ticks > 1000
+
+
 def test_sgs_error_raised_without_the_lock_reads_the_same():
     with pytest.raises(ValueError) as err:
         qt.sgs_flat([[0, 0, math.nan]], LAT, SPH, 8, 5.0, 1)

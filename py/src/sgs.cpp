@@ -49,7 +49,8 @@ const FunctionDef kSgs{
            "scores from at most `max_neighbours` known nodes within `radius`, with\n"
            "correlations 1 - gamma / (nugget + sill) of `variogram` (a `Variogram` or an\n"
            "`AnisotropicVariogram`, fitted on normal scores). The field is back-transformed\n"
-           "into the data range. The same `seed` gives the same field bit for bit.\n"
+           "into the data range; non-finite data values are refused. The same `seed`\n"
+           "gives the same field bit for bit.\n"
            "Returns nested lists `field[col][row]`.",
     .call = [](Bound& a) -> Outcome { return done(run_sgs(a), py_field_nested); },
     .check = check_sgs,
