@@ -42,7 +42,8 @@ CHILD = textwrap.dedent("""\
 HUGE = "L(0.0, 0.0, 1.0, 1.0, 2**40, 2**40)"     # 2**80 nodes
 WRAPS = "L(0.0, 0.0, 1.0, 1.0, 2**63 + 1, 2)"    # the node count wraps to 2 in 64 bits
 VECTOR = "L(0.0, 0.0, 1.0, 1.0, 2**31, 2**31)"   # fits 64 bits, beyond any vector's max_size
-EMPTY = "L(0.0, 0.0, 1.0, 1.0, 2**62, 0)"        # no node at all, a huge column count
+COLS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 2**62, 0)"    # no node at all, a huge column count
+ROWS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 0, 2**62)"    # no node at all, a huge row count
 MEM = "MemoryError"
 VAL = "ValueError"
 
@@ -118,6 +119,8 @@ COUNTS = [
                  id="sample_n_seeded-2**62"),
     pytest.param("qt.Sampler.uniform(0.0, 1.0).sample_n(10**12, qt.Rng(1))", MEM, ["Sampler"], None,
                  id="sample_n-1e12"),
+    pytest.param("qt.experimental_variogram(ROWS, 1e-300, 2**64 - 1)", MEM, ["experimental_variogram"], None,
+                 id="variogram-lags-reachable-2**64-1"),
     pytest.param("qt.study_area_outline(0.0, 0.0, 100.0, 50.0, 10.0, 2**62)", VAL, ["study_area_outline"],
                  "invalid argument: study_area_outline: arc_steps is too large", id="outline-arc-steps-2**62"),
     pytest.param("qt.study_area_outline(0.0, 0.0, 100.0, 50.0, 10.0, 10**12)", MEM, ["study_area_outline"],
@@ -190,19 +193,31 @@ def test_lattice_beyond_memory(name, call, kind, message):
     expect(call.format(lat="L(0.0, 0.0, 1.0, 1.0, 2**20, 2**20)"), MEM, [name])
 
 
+def empty_result(name, ncol, nrow):
+    if name == "local_kriging_grid_flat":
+        return repr((b"", b"", (ncol, nrow)))
+    if name.endswith("_flat"):
+        return repr((b"", (ncol, nrow)))
+    return repr(([], []) if name == "local_kriging_grid" else [])
+
+
+@pytest.mark.parametrize(("name", "call", "kind", "message"), LATTICE_CALLS)
+def test_lattice_of_rows_without_columns(name, call, kind, message):
+    # no node, 2**62 rows: nothing to visit, nothing to allocate, an empty result at once
+    expect(call.format(lat=ROWS_ONLY), "ok", [name], summary="result", value=empty_result(name, 0, 2**62))
+
+
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if p.values[0].endswith("_flat")])
-def test_flat_result_of_a_lattice_without_nodes(name, call, kind, message):
-    # 2**62 columns of no rows: nothing to allocate, the flat result is empty
-    expect(call.format(lat=EMPTY), "ok", [name], summary="result",
-           value=repr((b"", (2**62, 0))) if name != "local_kriging_grid_flat" else repr((b"", b"", (2**62, 0))))
+def test_flat_result_of_columns_without_rows(name, call, kind, message):
+    expect(call.format(lat=COLS_ONLY), "ok", [name], summary="result", value=empty_result(name, 2**62, 0))
 
 
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if not p.values[0].endswith("_flat")])
-def test_nested_result_of_a_lattice_without_nodes(name, call, kind, message):
+def test_nested_result_of_columns_without_rows(name, call, kind, message):
     # the same lattice as nested lists needs 2**62 column lists
-    expect(call.format(lat=EMPTY), MEM, [name])
+    expect(call.format(lat=COLS_ONLY), MEM, [name])
 
 
 def test_flat_source_shape_overflow():

@@ -154,6 +154,7 @@ Field sweep_with(const Lattice& lat, Gamma gamma, double sill, std::uint64_t max
   const std::size_t nc = lat.ncol, nr = lat.nrow, nodes = nc * nr;
   const LatticeFrame frame(lat);
   Field field(nc, nr, kNaN);
+  if (nodes == 0) return field;  // else the path loop would still count through every row
   Workspace w;
   w.grid = sgs_detail::NodeSearch::make(lat, radius);
   w.known_x.reserve(nodes + data.size());
