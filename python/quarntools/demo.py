@@ -79,10 +79,10 @@ def run(seed: int = 20261207, out: str | None = None, grid: int = 121, realizati
 
     # 2. Structure: a dome with correlated noise, as elevation relief above the datum.
     noise_vgm = qt.Variogram("spherical", 0.0, 1.0, 12 * SPACING)
-    relief = qt.synth_dome_surface(lat, RELIEF, 1.5, 25.0, 16.0, noise_vgm, next(seeds))
+    relief = qt.synth_dome_surface(lat, RELIEF, 1.3, 10.0, 9.0, noise_vgm, next(seeds))
     depth = [[DATUM - v for v in col] for col in relief]
     crest = max(max(c) for c in relief)
-    spill = crest - 0.55 * RELIEF
+    spill = crest - 0.4 * RELIEF
     ring = qt.closure_outline(relief, lat, spill)
     area = _ring_area(ring)
     say(f"structure  dome relief {RELIEF:g} m, crest at {_fmt(DATUM - crest)} m TVD, "
@@ -138,15 +138,28 @@ def run(seed: int = 20261207, out: str | None = None, grid: int = 121, realizati
         say(f"           W-{k + 1:<3} {len(phie):6d}  {ntg_w:5.2f}  {qt.mean(net) if net else math.nan:8.3f}"
             f"  {phi_w:8.3f}   {min(ntg):.2f}/{max(ntg):.2f}")
 
-    # 6. Porosity maps: kriged from the well averages, and one SGS realization.
+    # 6. Porosity maps from well averages (the six appraisal wells plus older control wells
+    #    across the study area), kriged and simulated.
+    extent = [lat.node_xy(i, j) for i in (0, grid - 1) for j in (0, grid - 1)]
+    x0, x1 = min(p[0] for p in extent), max(p[0] for p in extent)
+    y0, y1 = min(p[1] for p in extent), max(p[1] for p in extent)
+    area_ring = qt.study_area_outline(x0, y0, x1, y1, 0.0, 1)
+    for xy in qt.place_wells_in_polygon(area_ring, 24, next(seeds)):
+        if lat.world_to_intrinsic(*xy) is None:
+            continue
+        fi, fj = lat.world_to_intrinsic(*xy)
+        if 0 <= fi <= grid - 1 and 0 <= fj <= grid - 1:
+            c = qt.synth_petro_curves(petro, CELL, n_samp, next(seeds))
+            well_rows.append([xy[0], xy[1], qt.mean(c["phie"])])
     phi_vgm = qt.Variogram("spherical", 0.0, qt.variance([r[2] for r in well_rows]) or 1e-4, 40 * SPACING)
-    radius = 80 * SPACING
-    est, var = qt.local_kriging_grid(well_rows, lat, phi_vgm, 8, radius)
+    radius = 200 * SPACING
+    est, var = qt.local_kriging_grid(well_rows, lat, phi_vgm, 16, radius)
     sim = qt.sgs(well_rows, lat, phi_vgm, 12, radius, next(seeds))
     est_in = [est[i][j] for i, j in inside]
     sim_in = [sim[i][j] for i, j in inside]
+    say(f"control    {len(well_rows)} wells with porosity averages")
     say(f"kriging    porosity inside closure: mean {qt.mean(est_in):.4f}, "
-        f"max variance {max(v for c in var for v in c):.2e}")
+        f"max variance {max((v for c in var for v in c if v == v), default=math.nan):.2e}")
     say(f"sgs        porosity inside closure: mean {qt.mean(sim_in):.4f}, std {qt.std(sim_in):.4f}")
 
     # 7. Volumetrics: SGS porosity on a coarse lattice per realization, sampled NTG, Sw, Bo.
@@ -213,6 +226,8 @@ def _figures(out, lat, relief, ring, heads, logs, sim, est, trajectories):
         ax.plot(heads[k][0], heads[k][1], "ro", ms=4)
         ax.annotate(f"W-{k + 1}", heads[k], fontsize=8)
     ax.set_aspect("equal")
+    ax.ticklabel_format(useOffset=False, style="plain")
+    ax.tick_params(axis="x", labelrotation=30)
     ax.set_title("Structure relief, closure and wells")
     fig.colorbar(m, ax=ax, label="relief (m)")
     fig.savefig(os.path.join(out, "map.png"), dpi=110)
@@ -236,6 +251,8 @@ def _figures(out, lat, relief, ring, heads, logs, sim, est, trajectories):
         m = ax.pcolormesh(xs, ys, f, shading="auto", cmap="viridis")
         ax.plot(rx, ry, "w-", lw=1)
         ax.set_aspect("equal")
+        ax.ticklabel_format(useOffset=False, style="plain")
+        ax.tick_params(axis="x", labelrotation=30)
         ax.set_title(title)
         fig.colorbar(m, ax=ax)
     fig.savefig(os.path.join(out, "porosity.png"), dpi=110)
