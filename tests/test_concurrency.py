@@ -127,6 +127,23 @@ def a_resample(method):
     return build
 
 
+def a_interp_ndarray(tick):
+    np = pytest.importorskip("numpy")
+    x = np.array([0.0, 1.0, 2.5, 4.0, 4.5, 7.0, 9.0])
+    y = np.array([1.0, -0.5, 2.0, 3.5, 3.0, 0.25, 1.0])
+    q = tuple(i * 0.0625 - 0.5 for i in range(160)) + (tick(8.75, x, y),)
+    return (x, y, q, "cubic", True)
+
+
+def a_resample_ndarray(tick):
+    # the columns are rows of one array: the buffer path must copy them, not keep views
+    np = pytest.importorskip("numpy")
+    cols = field_columns(SRC.ncol, SRC.nrow)
+    a = np.array(cols[:-1])
+    last = tuple(cols[-1][:-1]) + (tick(cols[-1][-1], a),)
+    return (tuple(a) + (last,), SRC, TARGET, "bilinear")
+
+
 def a_resample_flat(tick):
     import struct
     cols = field_columns(SRC.ncol, SRC.nrow)
@@ -189,6 +206,8 @@ CASES = [
     pytest.param("interp1d", a_interp("cubic"), id="interp1d-cubic"),
     pytest.param("resample", a_resample("bilinear"), id="resample-bilinear"),
     pytest.param("resample", a_resample("nearest"), id="resample-nearest"),
+    pytest.param("interp1d", a_interp_ndarray, id="interp1d-ndarray"),
+    pytest.param("resample", a_resample_ndarray, id="resample-ndarray"),
     pytest.param("resample_flat", a_resample_flat, id="resample_flat"),
     pytest.param("synth_log_series", a_log_series, id="synth_log_series"),
     pytest.param("synth_facies_series", a_facies, id="synth_facies_series"),
@@ -220,8 +239,10 @@ JUNK = [1e300, -0.0, math.nan, 7.0]
 
 
 def mutate(obj, k):
-    """One mutation of a list the call has already copied."""
-    if isinstance(obj, list):
+    """One mutation of a list or array the call has already copied."""
+    if hasattr(obj, "fill"):  # an ndarray: overwrite in place, the memory a view would read
+        obj.fill(JUNK[k % 4])
+    elif isinstance(obj, list):
         op = k % 5
         if op == 0:
             obj.clear()
@@ -376,3 +397,38 @@ def test_shared_rng_continues_after_threads():
     k = len(done)
     assert k >= 1
     assert [v.hex() for v in s.sample_n(100, rng)] == serial[100 * k:100 * k + 100]
+
+
+# ---- errors raised while the lock is released ----------------------------------------
+
+ERROR_CASES = [
+    pytest.param("sgs", lambda: ([], LATTICE, SPH, 8, 45.0, 1), id="sgs-no-data"),
+    pytest.param("local_kriging_grid_flat", lambda: ([], LATTICE, SPH, 8, 45.0), id="kriging-no-points"),
+    pytest.param("interp1d", lambda: ([0.0, 0.0], [1.0, 2.0], [0.5]), id="interp1d-not-increasing"),
+    pytest.param("resample", lambda: ([[1.0]], qt.Lattice(0, 0, 0, 1, 1, 1), TARGET), id="resample-degenerate"),
+    pytest.param("synth_log_series", lambda: ([], 0.1, 0, 1), id="log-series-empty"),
+    pytest.param("synth_facies_series", lambda: (0, 0.1, 0.5, 1.0, 1), id="facies-n-0"),
+    pytest.param("synth_isochore_flat", lambda: (LATTICE, math.nan, 1.0, SPH, 1), id="isochore-nan-mean"),
+    pytest.param("synth_trend_map", lambda: (LATTICE, EXP, 1, (field_columns(12, 10), 1.5)), id="trend-rho"),
+    pytest.param("Variogram.fit", lambda: ("spherical", qt.experimental_variogram([[0, 0, 1], [10, 0, 3]], 5.0, 2)),
+                 id="fit-no-lag-class"),
+]
+
+
+@pytest.mark.parametrize(("name", "args"), ERROR_CASES)
+def test_parallel_errors_match_serial(name, args, fast_switching):
+    fn = resolve(name)
+    with pytest.raises(ValueError) as err:
+        fn(*args())
+    message = str(err.value)
+    got = []
+
+    def worker():
+        for _ in range(ROUNDS):
+            try:
+                fn(*args())
+            except ValueError as e:
+                got.append(str(e))
+
+    run_threads([worker] * THREADS)
+    assert got == [message] * (THREADS * ROUNDS)

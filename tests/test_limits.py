@@ -27,6 +27,16 @@ CHILD = textwrap.dedent("""\
     PETRO = qt.PetroZoneSpec(0.5, 0.2, 0.05, 0.05, 0.02, 1.0, 1.0)
     SMALL = L(0.0, 0.0, 1.0, 1.0, 2, 2)
     ROWS = [[0.0, 0.0, 1.0], [1.0, 1.0, 2.0], [0.5, 2.0, 0.5]]
+
+    class Liar:  # a sequence whose length claims far more items than it yields
+        def __init__(self, items, n=2**62):
+            self.items, self.n = items, n
+        def __len__(self):
+            return self.n
+        def __iter__(self):
+            return iter(self.items)
+        def __getitem__(self, i):
+            return self.items[i]
     try:
         result = {call}
     except MemoryError:
@@ -263,6 +273,30 @@ ATTEMPTS = [
 def test_attempt_cap(polygon, n):
     expect(f"qt.place_wells_in_polygon({polygon}, {n}, 1)", VAL, ["place_wells_in_polygon"],
            "invalid argument: place_wells_in_polygon: could not place all wells (polygon area too small?)")
+
+
+# The length of a sequence may pre-size its conversion; a length no vector can hold is
+# then a MemoryError, as it is for the interpreter's own list(), never an internal error.
+LYING = [
+    pytest.param("list(Liar([1.0]))", ["mean"], id="list-itself"),
+    pytest.param("qt.mean(Liar([1.0, 2.0]))", ["mean"], id="floats"),
+    pytest.param("qt.interp1d([0.0, 1.0], [0.0, 1.0], Liar([0.5]))", ["interp1d"], id="interp1d-query"),
+    pytest.param("qt.local_kriging_grid(Liar(ROWS), SMALL, SPH, 4, 10.0)", ["local_kriging_grid"], id="rows"),
+    pytest.param("qt.resample(Liar([[0.0, 1.0], [2.0, 3.0]]), SMALL, SMALL)", ["resample"], id="nested-outer"),
+    pytest.param("qt.resample([Liar([0.0, 1.0]), [2.0, 3.0]], SMALL, SMALL)", ["resample"], id="nested-inner"),
+    pytest.param("qt.aggregate(Liar([[1.0], [2.0]]))", ["aggregate"], id="segments"),
+    pytest.param("qt.evaluate_formula(Liar(['y = 1']), {})", ["evaluate_formula"], id="formula-block"),
+    pytest.param("qt.synth_log_series(Liar([ZONE]), 1.0, 0, 1)", ["synth_log_series"], id="zones"),
+    pytest.param("qt.place_wells_in_polygon(Liar([[0.0, 0.0], [1.0, 0.0], [0.0, 1.0]]), 1, 1)",
+                 ["place_wells_in_polygon"], id="polygon"),
+    pytest.param("qt.synth_por_with_facies(Liar([1, 0]), 0.1, 0.2, 0.05, 0.1, 0.05, 1.0, 1)",
+                 ["synth_por_with_facies"], id="facies"),
+]
+
+
+@pytest.mark.parametrize(("call", "needed"), LYING)
+def test_lying_sequence_length(call, needed):
+    expect(call, (MEM, "ok"), needed)
 
 
 def test_child_reports_an_abort():
