@@ -14,13 +14,13 @@ struct Field {
   std::vector<double> data;
 
   Field() = default;
-  /// Throws std::bad_alloc (MemoryError in Python) when nc * nr overflows.
-  Field(std::size_t nc, std::size_t nr, double fill) : ncol(nc), nrow(nr), data(checked_size(nc, nr), fill) {}
+  /// Throws std::bad_alloc when nc × nr overflows or exceeds what a vector can hold: a
+  /// wrapped product would give a small buffer that the (col, row) loops then overrun.
+  Field(std::size_t nc, std::size_t nr, double fill) : ncol(nc), nrow(nr), data(node_count(nc, nr), fill) {}
 
-  [[nodiscard]] static std::size_t checked_size(std::size_t nc, std::size_t nr) {
-    std::size_t n = 0;
-    if (__builtin_mul_overflow(nc, nr, &n)) throw std::bad_alloc();
-    return n;
+  [[nodiscard]] static std::size_t node_count(std::size_t nc, std::size_t nr) {
+    if (nr != 0 && nc > std::vector<double>().max_size() / nr) throw std::bad_alloc();
+    return nc * nr;
   }
 
   [[nodiscard]] double& at(std::size_t col, std::size_t row) { return data[col * nrow + row]; }

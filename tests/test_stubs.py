@@ -35,8 +35,8 @@ def _is_public(name):
     return not name.startswith("_") or (name.startswith("__") and name.endswith("__") and name != "__all__")
 
 
-def _stub_all():
-    for node in TREE.body:
+def _stub_all(tree=None):
+    for node in (tree or TREE).body:
         if isinstance(node, ast.Assign) and any(isinstance(t, ast.Name) and t.id == "__all__" for t in node.targets):
             return ast.literal_eval(node.value)
     return None
@@ -120,6 +120,9 @@ def test_stub_names_equal_all_in_order():
     assert _stub_all() == qt.__all__
     # ...and the stub defines exactly those names, in registration order.
     assert _stub_definitions() == ext.__all__
+    # The package stub spells the list out for `from quarntools import *`.
+    init = PKG_DIR / "__init__.pyi"
+    assert _stub_all(ast.parse(init.read_text(encoding="utf-8"))) == qt.__all__
 
 
 def test_stub_class_members_equal_runtime_members():
@@ -240,7 +243,8 @@ def _stub_typeddicts():
     out = {}
     for node in TREE.body:
         if isinstance(node, ast.ClassDef) and any(isinstance(b, ast.Name) and b.id == "TypedDict" for b in node.bases):
-            out[node.name] = [(f.target.id, ast.unparse(f.annotation)) for f in node.body if isinstance(f, ast.AnnAssign)]
+            fields = [f for f in node.body if isinstance(f, ast.AnnAssign)]
+            out[node.name] = [(f.target.id, ast.unparse(f.annotation)) for f in fields]
     return out
 
 

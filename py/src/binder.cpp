@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 namespace qpy {
@@ -152,6 +153,8 @@ void raise_from_cpp(const char* where) {
     throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const std::length_error&) {  // a container asked for more than it can hold
+    PyErr_NoMemory();
   } catch (const std::exception& e) {
     PyErr_Format(PyExc_SystemError, "%s: internal error: %s", where, e.what());
   } catch (...) {
@@ -188,6 +191,8 @@ PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py
     try {
       out = d.call(b);
     } catch (const std::bad_alloc&) {
+      escape = Escape::NoMemory;
+    } catch (const std::length_error&) {
       escape = Escape::NoMemory;
     } catch (const std::exception& e) {
       escape = Escape::Other;

@@ -175,64 +175,94 @@ class Sampler:
     """A validated distribution; made by the static constructors."""
 
     @staticmethod
-    def uniform(lo: _Float, hi: _Float) -> Sampler: ...
+    def uniform(lo: _Float, hi: _Float) -> Sampler:
+        """Uniform on [lo, hi); needs finite lo < hi."""
     @staticmethod
-    def normal(mean: _Float, std_dev: _Float) -> Sampler: ...
+    def normal(mean: _Float, std_dev: _Float) -> Sampler:
+        """Normal(mean, std_dev); needs finite mean and std_dev > 0."""
     @staticmethod
-    def lognormal(mean: _Float, std_dev: _Float) -> Sampler: ...
+    def lognormal(mean: _Float, std_dev: _Float) -> Sampler:
+        """Log-normal: ln(x) ~ Normal(mean, std_dev); draws are strictly positive."""
     @staticmethod
-    def triangular(min: _Float, mode: _Float, max: _Float) -> Sampler: ...
+    def triangular(min: _Float, mode: _Float, max: _Float) -> Sampler:
+        """Triangular on [min, max] peaking at mode."""
     @staticmethod
-    def truncated_normal(mean: _Float, std_dev: _Float, lo: _Float, hi: _Float) -> Sampler: ...
-    def clamped(self, lo: _Float, hi: _Float) -> Clamped: ...
-    def sample(self, rng: Rng) -> float: ...
-    def sample_n(self, n: _Count, rng: Rng) -> list[float]: ...
-    def sample_n_seeded(self, n: _Count, seed: _Count) -> list[float]: ...
+    def truncated_normal(mean: _Float, std_dev: _Float, lo: _Float, hi: _Float) -> Sampler:
+        """Normal(mean, std_dev) truncated to [lo, hi], density renormalised."""
+    def clamped(self, lo: _Float, hi: _Float) -> Clamped:
+        """A `Clamped` around a copy of this sampler: out-of-range draws snap to the bounds."""
+    def sample(self, rng: Rng) -> float:
+        """One draw, advancing `rng`."""
+    def sample_n(self, n: _Count, rng: Rng) -> list[float]:
+        """A list of `n` draws, advancing `rng`."""
+    def sample_n_seeded(self, n: _Count, seed: _Count) -> list[float]:
+        """A list of `n` draws from a fresh `Rng(seed)`."""
 
 @final
 class Clamped:
     """A `Sampler` whose draws are clamped into [lo, hi]; made by `Sampler.clamped`."""
 
-    def sample(self, rng: Rng) -> float: ...
-    def sample_n(self, n: _Count, rng: Rng) -> list[float]: ...
-    def sample_n_seeded(self, n: _Count, seed: _Count) -> list[float]: ...
+    def sample(self, rng: Rng) -> float:
+        """One draw, advancing `rng`."""
+    def sample_n(self, n: _Count, rng: Rng) -> list[float]:
+        """A list of `n` draws, advancing `rng`."""
+    def sample_n_seeded(self, n: _Count, seed: _Count) -> list[float]:
+        """A list of `n` draws from a fresh `Rng(seed)`."""
 
 # ---- statistics -------------------------------------------------------------------------
 
-def mean(data: _Floats) -> float: ...
-def variance(data: _Floats) -> float: ...
-def std(data: _Floats) -> float: ...
-def percentile(data: _Floats, p: _Float) -> float: ...
-def median(data: _Floats) -> float: ...
-def weighted_mean(values: _Floats, weights: _Floats) -> float: ...
-def weighted_variance(values: _Floats, weights: _Floats) -> float: ...
-def weighted_std(values: _Floats, weights: _Floats) -> float: ...
-def weighted_percentile(values: _Floats, weights: _Floats, p: _Float) -> float: ...
+def mean(data: _Floats) -> float:
+    """Arithmetic mean. Errors on empty input."""
+def variance(data: _Floats) -> float:
+    """Unbiased sample variance (n - 1 denominator)."""
+def std(data: _Floats) -> float:
+    """Unbiased sample standard deviation."""
+def percentile(data: _Floats, p: _Float) -> float:
+    """Type-7 percentile at `p` in [0, 100]."""
+def median(data: _Floats) -> float:
+    """The type-7 50th percentile."""
+def weighted_mean(values: _Floats, weights: _Floats) -> float:
+    """Weighted mean; equal lengths, non-negative weights summing > 0."""
+def weighted_variance(values: _Floats, weights: _Floats) -> float:
+    """Reliability-weighted unbiased variance."""
+def weighted_std(values: _Floats, weights: _Floats) -> float:
+    """Square root of the weighted variance."""
+def weighted_percentile(values: _Floats, weights: _Floats, p: _Float) -> float:
+    """Weighted percentile at `p` in [0, 100]."""
 @final
 class ReservoirSummary:
     """P90 (low) / P50 / P10 (high) / mean digest; made by `reservoir_summary`."""
 
     @property
-    def p90(self) -> float: ...
+    def p90(self) -> float:
+        """Low case: the statistical 10th percentile."""
     @property
-    def p50(self) -> float: ...
+    def p50(self) -> float:
+        """Mid case: the median."""
     @property
-    def p10(self) -> float: ...
+    def p10(self) -> float:
+        """High case: the statistical 90th percentile."""
     @property
-    def mean(self) -> float: ...
-    def to_dict(self) -> _SummaryDict: ...
+    def mean(self) -> float:
+        """Arithmetic mean of the realizations."""
+    def to_dict(self) -> _SummaryDict:
+        """`{'p90', 'p50', 'p10', 'mean'}` in that order."""
 
-def reservoir_summary(data: _Floats) -> ReservoirSummary: ...
-def aggregate(segments: _Nested, correlation: _Correlation = "independent") -> list[float]: ...
+def reservoir_summary(data: _Floats) -> ReservoirSummary:
+    """P90 (low) / P50 / P10 (high) / mean digest of one realization set."""
+def aggregate(segments: _Nested, correlation: _Correlation = "independent") -> list[float]:
+    """Index-wise sum of per-segment realization vectors ('independent' or 'comonotonic')."""
 
 # ---- formulas -----------------------------------------------------------------------------
 
-def formula_info(assignments: Sequence[str]) -> _FormulaInfo: ...
+def formula_info(assignments: Sequence[str]) -> _FormulaInfo:
+    """Dependency report of an assignment block: outputs, evaluation order, params, properties."""
 def evaluate_formula(
     assignments: Sequence[str],
     properties: Mapping[str, _Floats],
     params: Mapping[str, _Float] | None = None,
-) -> dict[str, list[float]]: ...
+) -> dict[str, list[float]]:
+    """Evaluate an assignment block over named property vectors and `$param` scalars."""
 
 # ---- geometry and geostatistics ---------------------------------------------------------
 
@@ -252,26 +282,39 @@ class Lattice:
         yflip: bool = False,
     ) -> Self: ...
     @property
-    def ncol(self) -> int: ...
+    def ncol(self) -> int:
+        """Nodes along I (columns)."""
     @property
-    def nrow(self) -> int: ...
+    def nrow(self) -> int:
+        """Nodes along J (rows)."""
     @property
-    def xori(self) -> float: ...
+    def xori(self) -> float:
+        """Origin x of node `(0, 0)` (world units)."""
     @property
-    def yori(self) -> float: ...
+    def yori(self) -> float:
+        """Origin y of node `(0, 0)` (world units)."""
     @property
-    def xinc(self) -> float: ...
+    def xinc(self) -> float:
+        """Node spacing along the column/x axis (world units)."""
     @property
-    def yinc(self) -> float: ...
+    def yinc(self) -> float:
+        """Node spacing along the row/y axis (world units)."""
     @property
-    def rotation_deg(self) -> float: ...
+    def rotation_deg(self) -> float:
+        """Intrinsic rotation in normalized degrees CCW from world east to I."""
     @property
-    def yflip(self) -> bool: ...
-    def step_vectors(self) -> tuple[list[float], list[float]]: ...
-    def intrinsic_to_world(self, fi: _Float, fj: _Float) -> tuple[float, float]: ...
-    def world_to_intrinsic(self, x: _Float, y: _Float) -> tuple[float, float] | None: ...
-    def node_xy(self, i: _Count, j: _Count) -> tuple[float, float]: ...
-    def xy_to_ij(self, x: _Float, y: _Float) -> tuple[float, float] | None: ...
+    def yflip(self) -> bool:
+        """Whether positive intrinsic J follows the flipped axis."""
+    def step_vectors(self) -> tuple[list[float], list[float]]:
+        """World displacement of one step in +I and in +J: `([Ix, Iy], [Jx, Jy])`."""
+    def intrinsic_to_world(self, fi: _Float, fj: _Float) -> tuple[float, float]:
+        """World `(x, y)` of fractional intrinsic coordinates `(fi, fj)`."""
+    def world_to_intrinsic(self, x: _Float, y: _Float) -> tuple[float, float] | None:
+        """Fractional intrinsic `(fi, fj)` of a world point, or None where undefined."""
+    def node_xy(self, i: _Count, j: _Count) -> tuple[float, float]:
+        """World `(x, y)` of node `(i, j)`."""
+    def xy_to_ij(self, x: _Float, y: _Float) -> tuple[float, float] | None:
+        """Alias of `world_to_intrinsic`: fractional, not rounded, not range-checked."""
 
 @final
 class Variogram:
@@ -279,13 +322,17 @@ class Variogram:
 
     def __new__(cls, model: _VariogramModel, nugget: _Float, sill: _Float, range: _Float) -> Self: ...
     @staticmethod
-    def fit(model: _VariogramModel, experimental: ExperimentalVariogram) -> Variogram: ...
+    def fit(model: _VariogramModel, experimental: ExperimentalVariogram) -> Variogram:
+        """Weighted least-squares fit of shape `model` to an experimental variogram."""
     @property
-    def nugget(self) -> float: ...
+    def nugget(self) -> float:
+        """Nugget: the jump of the semivariance at the origin."""
     @property
-    def sill(self) -> float: ...
+    def sill(self) -> float:
+        """Partial sill above the nugget; the total sill is nugget + sill."""
     @property
-    def range(self) -> float: ...
+    def range(self) -> float:
+        """Range (practical range for the exponential and gaussian shapes)."""
 
 @final
 class AnisotropicVariogram:
@@ -302,34 +349,47 @@ class AnisotropicVariogram:
         nugget: _Float = 0.0,
     ) -> Self: ...
     @staticmethod
-    def isotropic(model: _VariogramModel, nugget: _Float, sill: _Float, range: _Float) -> AnisotropicVariogram: ...
+    def isotropic(model: _VariogramModel, nugget: _Float, sill: _Float, range: _Float) -> AnisotropicVariogram:
+        """Major = minor = vertical = `range`, azimuth 0."""
     @property
-    def nugget(self) -> float: ...
+    def nugget(self) -> float:
+        """Nugget."""
     @property
-    def sill(self) -> float: ...
+    def sill(self) -> float:
+        """Partial sill above the nugget."""
     @property
-    def major(self) -> float: ...
+    def major(self) -> float:
+        """Horizontal range along the major axis."""
     @property
-    def minor(self) -> float: ...
+    def minor(self) -> float:
+        """Horizontal range across the major axis."""
     @property
-    def vertical(self) -> float: ...
+    def vertical(self) -> float:
+        """Vertical range."""
     @property
-    def azimuth(self) -> float: ...
-    def anisotropic_distance(self, dx: _Float, dy: _Float, dz: _Float = 0.0) -> float: ...
-    def gamma_offset(self, dx: _Float, dy: _Float, dz: _Float = 0.0) -> float: ...
+    def azimuth(self) -> float:
+        """Azimuth of the major axis, degrees clockwise from north, in [0, 360)."""
+    def anisotropic_distance(self, dx: _Float, dy: _Float, dz: _Float = 0.0) -> float:
+        """The separation (dx east, dy north, dz up) in units of the major range."""
+    def gamma_offset(self, dx: _Float, dy: _Float, dz: _Float = 0.0) -> float:
+        """Semivariance for the separation (dx east, dy north, dz up)."""
 
 @final
 class ExperimentalVariogram:
     """Lag centres, semivariances and pair counts; made by `experimental_variogram`."""
 
     @property
-    def lags(self) -> list[float]: ...
+    def lags(self) -> list[float]:
+        """Mean separation of the pairs of each retained lag class."""
     @property
-    def semivariances(self) -> list[float]: ...
+    def semivariances(self) -> list[float]:
+        """Semivariance of each retained lag class."""
     @property
-    def counts(self) -> list[int]: ...
+    def counts(self) -> list[int]:
+        """Number of pairs of each retained lag class."""
 
-def experimental_variogram(coords: _Rows, lag: _Float, n_lags: _Count) -> ExperimentalVariogram: ...
+def experimental_variogram(coords: _Rows, lag: _Float, n_lags: _Count) -> ExperimentalVariogram:
+    """Omnidirectional experimental variogram of rows `[x, y, z]` in `n_lags` classes of width `lag`."""
 def local_kriging_grid(
     coords: _Rows, lattice: Lattice, variogram: Variogram, max_neighbours: _Count, radius: _Float
 ) -> tuple[_Field, _Field]:
@@ -347,7 +407,8 @@ def sgs(
     max_neighbours: _Count,
     radius: _Float,
     seed: _Count,
-) -> _Field: ...
+) -> _Field:
+    """One sequential Gaussian simulation conditioned on rows `[x, y, z]`, as nested lists."""
 def sgs_flat(
     coords: _Rows,
     lattice: Lattice,
@@ -355,14 +416,18 @@ def sgs_flat(
     max_neighbours: _Count,
     radius: _Float,
     seed: _Count,
-) -> _FlatField: ...
+) -> _FlatField:
+    """As `sgs`: `(field_bytes, (ncol, nrow))`, little-endian f64 in `field[col][row]` order."""
 def interp1d(
     x: _Floats, y: _Floats, query: _Floats, method: _InterpMethod = "linear", extrapolate: bool = False
-) -> list[float]: ...
-def resample(src_grid: _Nested, src_georef: Lattice, target: Lattice, method: _ResampleMethod = "bilinear") -> _Field: ...
+) -> list[float]:
+    """Interpolate `y` at knots `x` for every `query`; NaN outside unless `extrapolate`."""
+def resample(src_grid: _Nested, src_georef: Lattice, target: Lattice, method: _ResampleMethod = "bilinear") -> _Field:
+    """Transfer a nested field on `src_georef` onto `target` ('bilinear' or 'nearest')."""
 def resample_flat(
     src_grid: bytes, src_georef: Lattice, target: Lattice, method: _ResampleMethod = "bilinear"
-) -> _FlatField: ...
+) -> _FlatField:
+    """As `resample`, flat f64 buffers in and out: `(field_bytes, (ncol, nrow))`."""
 
 # ---- synthetic logs ---------------------------------------------------------------------
 
@@ -372,17 +437,28 @@ class ZoneSpec:
 
     def __new__(cls, thickness_m: _Float, mean: _Float, std: _Float, corr_length_m: _Float) -> Self: ...
     @property
-    def thickness_m(self) -> float: ...
+    def thickness_m(self) -> float:
+        """Zone thickness (m)."""
     @property
-    def mean(self) -> float: ...
+    def mean(self) -> float:
+        """Target mean of the [0, 1] property."""
     @property
-    def std(self) -> float: ...
+    def std(self) -> float:
+        """Target standard deviation of the [0, 1] property."""
     @property
-    def corr_length_m(self) -> float: ...
+    def corr_length_m(self) -> float:
+        """Depth autocorrelation length (m)."""
 
-def zone_sample_counts(zones: Sequence[ZoneSpec], depth_step: _Float) -> list[int]: ...
-def synth_log_series(zones: Sequence[ZoneSpec], depth_step: _Float, transition_beds: _Count, seed: _Count) -> list[float]: ...
-def synth_facies_series(n: _Count, depth_step: _Float, ntg_target: _Float, bed_scale_m: _Float, seed: _Count) -> list[int]: ...
+def zone_sample_counts(zones: Sequence[ZoneSpec], depth_step: _Float) -> list[int]:
+    """Samples per zone of the stack at `depth_step`."""
+def synth_log_series(
+    zones: Sequence[ZoneSpec], depth_step: _Float, transition_beds: _Count, seed: _Count
+) -> list[float]:
+    """A depth-correlated [0, 1] log over a zone stack, top first."""
+def synth_facies_series(
+    n: _Count, depth_step: _Float, ntg_target: _Float, bed_scale_m: _Float, seed: _Count
+) -> list[int]:
+    """Sand (1) / shale (0) series of `n` samples at `ntg_target` in expectation."""
 def synth_por_with_facies(
     facies: _Ints,
     depth_step: _Float,
@@ -392,7 +468,8 @@ def synth_por_with_facies(
     shale_std: _Float,
     corr_length_m: _Float,
     seed: _Count,
-) -> list[float]: ...
+) -> list[float]:
+    """[0, 1] porosity on a facies series (non-zero = sand)."""
 @final
 class PetroZoneSpec:
     """Targets of the coupled porosity / net-flag curves of one zone."""
@@ -409,24 +486,34 @@ class PetroZoneSpec:
         net_cutoff: _Float = 0.1,
     ) -> Self: ...
     @property
-    def net_cutoff(self) -> float: ...
+    def net_cutoff(self) -> float:
+        """Porosity cutoff defining net."""
     @property
-    def ntg_target(self) -> float: ...
+    def ntg_target(self) -> float:
+        """Required net-to-gross."""
     @property
-    def net_por_mean(self) -> float: ...
+    def net_por_mean(self) -> float:
+        """Target mean porosity of net samples."""
     @property
-    def net_por_std(self) -> float: ...
+    def net_por_std(self) -> float:
+        """Target porosity standard deviation of net samples."""
     @property
-    def nonnet_por_mean(self) -> float: ...
+    def nonnet_por_mean(self) -> float:
+        """Shale porosity mean."""
     @property
-    def nonnet_por_std(self) -> float: ...
+    def nonnet_por_std(self) -> float:
+        """Shale porosity standard deviation."""
     @property
-    def bed_scale_m(self) -> float: ...
+    def bed_scale_m(self) -> float:
+        """Facies bed scale (m)."""
     @property
-    def correlation_len_m(self) -> float: ...
+    def correlation_len_m(self) -> float:
+        """Porosity depth correlation length (m)."""
 
-def synth_petro_curves(zone: PetroZoneSpec, depth_step: _Float, n_samples: _Count, seed: _Count) -> _PetroCurves: ...
-def ntg_curve(net_flag: _Floats, depth_step: _Float, window_m: _Float) -> list[float]: ...
+def synth_petro_curves(zone: PetroZoneSpec, depth_step: _Float, n_samples: _Count, seed: _Count) -> _PetroCurves:
+    """Calibrated `{'phie': [...], 'net_flag': [...]}` of `n_samples` samples, top first."""
+def ntg_curve(net_flag: _Floats, depth_step: _Float, window_m: _Float) -> list[float]:
+    """Centred running mean of a net flag over `window_m` metres."""
 
 # ---- synthetic surfaces ---------------------------------------------------------------------
 
@@ -438,7 +525,8 @@ def synth_dome_surface(
     noise_variance: _Float,
     noise_variogram: Variogram,
     seed: _Count,
-) -> _Field: ...
+) -> _Field:
+    """Elliptical dome with a tilt plane and correlated noise, as nested lists."""
 def synth_dome_surface_flat(
     lattice: Lattice,
     relief: _Float,
@@ -447,24 +535,39 @@ def synth_dome_surface_flat(
     noise_variance: _Float,
     noise_variogram: Variogram,
     seed: _Count,
-) -> _FlatField: ...
-def synth_isochore(lattice: Lattice, mean_thickness: _Float, variability: _Float, variogram: Variogram, seed: _Count) -> _Field: ...
+) -> _FlatField:
+    """As `synth_dome_surface`: `(field_bytes, (ncol, nrow))`."""
+def synth_isochore(
+    lattice: Lattice, mean_thickness: _Float, variability: _Float, variogram: Variogram, seed: _Count
+) -> _Field:
+    """Thickness map: unconditional simulation, clamped at zero, as nested lists."""
 def synth_isochore_flat(
     lattice: Lattice, mean_thickness: _Float, variability: _Float, variogram: Variogram, seed: _Count
-) -> _FlatField: ...
+) -> _FlatField:
+    """As `synth_isochore`: `(field_bytes, (ncol, nrow))`."""
 def synth_trend_map(
     lattice: Lattice, variogram: Variogram, seed: _Count, correlate_with: tuple[_Nested, _Float] | None = None
-) -> _Field: ...
+) -> _Field:
+    """Trend map in [0, 1], optionally correlated with `correlate_with=(field, rho)`."""
 def synth_trend_map_flat(
     lattice: Lattice, variogram: Variogram, seed: _Count, correlate_with: tuple[_Nested, _Float] | None = None
-) -> _FlatField: ...
+) -> _FlatField:
+    """As `synth_trend_map`: `(field_bytes, (ncol, nrow))`; `correlate_with` stays nested."""
 
 # ---- synthetic wells ------------------------------------------------------------------------
 
-def place_wells(xmin: _Float, ymin: _Float, xmax: _Float, ymax: _Float, n: _Count, seed: _Count) -> list[list[float]]: ...
-def place_wells_in_polygon(polygon: _Points, n: _Count, seed: _Count) -> list[list[float]]: ...
-def tops_from_surface(surface: _Nested, lattice: Lattice, well_xy: _Points, residual: Sampler, seed: _Count) -> list[float]: ...
-def synth_trajectory(wellhead_xy: _Point, kb_elevation: _Float, td: _Float, md_step: _Float, seed: _Count) -> _Trajectory: ...
+def place_wells(xmin: _Float, ymin: _Float, xmax: _Float, ymax: _Float, n: _Count, seed: _Count) -> list[list[float]]:
+    """`n` seeded well heads in [xmin, xmax) x [ymin, ymax) as `[x, y]` lists."""
+def place_wells_in_polygon(polygon: _Points, n: _Count, seed: _Count) -> list[list[float]]:
+    """`n` seeded well heads inside `polygon` (even-odd rule) as `[x, y]` lists."""
+def tops_from_surface(
+    surface: _Nested, lattice: Lattice, well_xy: _Points, residual: Sampler, seed: _Count
+) -> list[float]:
+    """One top per well: the surface sampled at the well plus one `residual` draw; NaN off the lattice."""
+def synth_trajectory(
+    wellhead_xy: _Point, kb_elevation: _Float, td: _Float, md_step: _Float, seed: _Count
+) -> _Trajectory:
+    """Vertical well to `td` (m, positive down): columns md, x, y, z, tvd, incl, azim."""
 def synth_trajectory_profile(
     wellhead_xy: _Point,
     kb_elevation: _Float,
@@ -479,8 +582,10 @@ def synth_trajectory_profile(
     drop_start_md: _Float | None = None,
     drop_rate_deg_per_30m: _Float = 3.0,
     final_incl_deg: _Float = 0.0,
-) -> _Trajectory: ...
-def max_dogleg_severity(md: _Floats, incl: _Floats, azim: _Floats) -> float: ...
+) -> _Trajectory:
+    """Designed well path to MD `td` ('vertical', 'build_hold', 'build_hold_drop')."""
+def max_dogleg_severity(md: _Floats, incl: _Floats, azim: _Floats) -> float:
+    """Largest dogleg severity (deg/30 m) between consecutive stations."""
 
 # ---- world frame and outlines -------------------------------------------------------------
 
@@ -490,21 +595,30 @@ class Georef:
 
     def __new__(cls, east0: _Float | None = None, north0: _Float | None = None) -> Self: ...
     @property
-    def east0(self) -> float: ...
+    def east0(self) -> float:
+        """World easting of the origin."""
     @property
-    def north0(self) -> float: ...
-    def origin(self) -> list[float]: ...
+    def north0(self) -> float:
+        """World northing of the origin."""
+    def origin(self) -> list[float]:
+        """The origin as an `[east, north]` world point."""
     def lattice(
         self, xinc: _Float, yinc: _Float, ncol: _Count, nrow: _Count, rotation_deg: _Float = 0.0, yflip: bool = False
-    ) -> Lattice: ...
-    def place_point(self, local: _Point) -> list[float]: ...
-    def place_points(self, locals: _Points) -> list[list[float]]: ...
-    def place_intrinsic(self, intrinsic: _Point, rotation_deg: _Float = 0.0, yflip: bool = False) -> list[float]: ...
+    ) -> Lattice:
+        """A world-placed `Lattice` with node `(0, 0)` pinned to this origin."""
+    def place_point(self, local: _Point) -> list[float]:
+        """Translate a local `[x, y]` into this world frame."""
+    def place_points(self, locals: _Points) -> list[list[float]]:
+        """Translate a list of local `[x, y]` points into this world frame."""
+    def place_intrinsic(self, intrinsic: _Point, rotation_deg: _Float = 0.0, yflip: bool = False) -> list[float]:
+        """Place a local point through a rotated/flipped intrinsic frame."""
 
-def closure_outline(surface: _Nested, lattice: Lattice, spill_depth: _Float) -> list[list[float]]: ...
+def closure_outline(surface: _Nested, lattice: Lattice, spill_depth: _Float) -> list[list[float]]:
+    """Ring of the largest region closed by the contour at `spill_depth`, as `[x, y]` lists."""
 def study_area_outline(
     xmin: _Float, ymin: _Float, xmax: _Float, ymax: _Float, corner_radius: _Float, arc_steps: _Count
-) -> list[list[float]]: ...
+) -> list[list[float]]:
+    """Counter-clockwise ring of the rectangle, corners rounded when `corner_radius` and `arc_steps` > 0."""
 
 # ---- units ----------------------------------------------------------------------------------
 
@@ -520,4 +634,5 @@ def stb_to_sm3(stb: _Float) -> float: ...
 def sm3_to_stb(sm3: _Float) -> float: ...
 def km2_to_m2(km2: _Float) -> float: ...
 def m2_to_km2(m2: _Float) -> float: ...
-def format_volume(v_m3: _Float) -> str: ...
+def format_volume(v_m3: _Float) -> str:
+    """Volume text with one decimal and a report unit: bcm from 1e9 m³, mcm from 1e6 m³, else m³."""

@@ -26,20 +26,22 @@ using quarn::geostat::sgs_detail::NodeSearch;
 namespace {
 
 // Inserts a random half of the nodes (payloads in insertion order) into both searches and
-// compares every answer, payloads and positions, for several counts and radii.
-void compare_searches(const Lattice& lat, double radius, std::uint64_t seed) {
+// compares every answer the node search settles, payloads and positions, for several
+// counts. Returns how many queries it left open.
+std::size_t compare_searches(const Lattice& lat, double radius, std::uint64_t seed,
+                             std::vector<std::uint64_t> counts = {1, 4, 24, 1000}, std::size_t steps = 0) {
   auto grid = NodeSearch::make(lat, radius);
   CHECK(grid.has_value());
-  if (!grid) return;
+  if (!grid) return 0;
   NeighbourIndex index;
   const quarn::LatticeFrame frame(lat);
   auto rng = quarn::sampling::seeded_rng(seed);
   std::vector<double> kx, ky;
   std::vector<Neighbour> expect;
   std::vector<NodeSearch::Hit> got;
-  const std::uint64_t counts[] = {1, 4, 24, 1000};
-  std::size_t mismatches = 0, queries = 0, found = 0;
-  for (std::size_t step = 0; step < lat.ncol * lat.nrow; ++step) {
+  std::size_t mismatches = 0, queries = 0, found = 0, open = 0;
+  if (steps == 0) steps = lat.ncol * lat.nrow;
+  for (std::size_t step = 0; step < steps; ++step) {
     const std::size_t i = rng.draw_index_inclusive(0, lat.ncol - 1), j = rng.draw_index_inclusive(0, lat.nrow - 1);
     const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
     if (step % 2 == 0) {
@@ -55,7 +57,10 @@ void compare_searches(const Lattice& lat, double radius, std::uint64_t seed) {
     }
     for (std::uint64_t c : counts) {
       index.nearest_within(x, y, c, radius, expect);
-      grid->nearest_within(i, j, x, y, c, got);
+      if (!grid->nearest_within(i, j, x, y, c, got)) {
+        ++open;
+        continue;
+      }
       ++queries;
       found += got.size();
       bool same = expect.size() == got.size();
@@ -67,26 +72,34 @@ void compare_searches(const Lattice& lat, double radius, std::uint64_t seed) {
   CHECK_EQ(mismatches, std::size_t{0});
   CHECK(queries > 100);
   CHECK(found > queries);
+  return open;
 }
 
 }  // namespace
 
 TEST_CASE("NodeSearch: same neighbours, same order as NeighbourIndex") {
-  compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 4.5, 1);
-  compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 3.0, 2);  // many exact ties at the radius
-  compare_searches(Lattice{431000, 6521000, 25, 25, 25, 25, 30, false}, 80.0, 3);
-  compare_searches(Lattice{431000.5, 6521000.25, 12.5, 40, 25, 25, 200, true}, 130.0, 4);
-  compare_searches(Lattice{-7, 3, -2, 0.5, 20, 30, 0, false}, 3.0, 5);   // negative spacing
-  compare_searches(Lattice{0, 0, 0.1, 0.1, 16, 16, 45, false}, 1e6, 6);  // radius beyond the lattice
+  CHECK_EQ(compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 4.5, 1), std::size_t{0});
+  CHECK_EQ(compare_searches(Lattice{0, 0, 1, 1, 30, 20, 0, false}, 3.0, 2), std::size_t{0});  // ties at the radius
+  CHECK_EQ(compare_searches(Lattice{431000, 6521000, 25, 25, 25, 25, 30, false}, 80.0, 3), std::size_t{0});
+  CHECK_EQ(compare_searches(Lattice{431000.5, 6521000.25, 12.5, 40, 25, 25, 200, true}, 130.0, 4), std::size_t{0});
+  CHECK_EQ(compare_searches(Lattice{-7, 3, -2, 0.5, 20, 30, 0, false}, 3.0, 5), std::size_t{0});  // negative spacing
+  // a radius beyond a small lattice: the template covers the whole lattice
+  CHECK_EQ(compare_searches(Lattice{0, 0, 0.1, 0.1, 16, 16, 45, false}, 1e6, 6), std::size_t{0});
 }
 
-TEST_CASE("NodeSearch: geometry it cannot serve falls back") {
+TEST_CASE("NodeSearch: a template cut short settles what it can and leaves the rest open") {
+  // 300 x 300 nodes with an unbounded radius: the full template would be 599^2 offsets
+  const std::size_t open = compare_searches(Lattice{0, 0, 1, 1, 300, 300, 0, false}, 1e300, 7, {24}, 6000);
+  CHECK(open > 0);
+  CHECK(open < 300);
+}
+
+TEST_CASE("NodeSearch: geometry it cannot serve") {
   CHECK(!NodeSearch::make(Lattice{0, 0, 0, 1, 4, 4, 0, false}, 2.0));
   CHECK(!NodeSearch::make(Lattice{0, 0, std::nan(""), 1, 4, 4, 0, false}, 2.0));
   CHECK(!NodeSearch::make(Lattice{std::numeric_limits<double>::infinity(), 0, 1, 1, 4, 4, 0, false}, 2.0));
   CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 0, 4, 0, false}, 2.0));
-  CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 300, 300, 0, false}, 1e300));  // template beyond the lattice size
-  CHECK(NodeSearch::make(Lattice{0, 0, 1e-12, 1e-12, 4, 4, 0, false}, 1e300));  // clipped to the small lattice
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 4, 4, 0, false}, std::numeric_limits<double>::infinity()));
 }
 
 namespace {

@@ -13,32 +13,39 @@ std::optional<NodeSearch> NodeSearch::make(const Lattice& lat, double radius) {
   std::uint64_t nodes = 0;
   if (__builtin_mul_overflow(lat.ncol, lat.nrow, &nodes) || nodes == 0 || nodes >= kNone) return std::nullopt;
 
-  // Every intermediate of a node position is bounded by `mag`; positions, their
-  // differences and d2 then carry errors far below 1024 ulp of mag + radius.
+  // Every intermediate of a node position, and every distance between nodes, is bounded
+  // by `mag`; computed distances then stray from the ideal ones by far less than 4096 ulp
+  // of it.
   const double mag = std::fabs(lat.xori) + std::fabs(lat.yori) + static_cast<double>(lat.ncol) * ax +
                      static_cast<double>(lat.nrow) * ay;
   if (!std::isfinite(mag)) return std::nullopt;
-  const double slack = (mag + radius) * 0x1p-42;
+  const double slack = mag * 0x1p-40;
   const double reach = radius + slack;
 
-  const double imax_f = std::min(std::floor(reach / ax), static_cast<double>(lat.ncol - 1));
-  const double jmax_f = std::min(std::floor(reach / ay), static_cast<double>(lat.nrow - 1));
-  const auto imax = static_cast<std::int64_t>(imax_f), jmax = static_cast<std::int64_t>(jmax_f);
-  // The template must stay small next to the lattice (a radius spanning the whole
-  // lattice would give up to 4x the node count): beyond that the tree serves.
-  const double box = (2.0 * imax_f + 1.0) * (2.0 * jmax_f + 1.0);
-  if (box > std::min(std::max(static_cast<double>(nodes), 65536.0), 4194304.0)) return std::nullopt;
+  // The template stays small next to the lattice (a radius spanning the whole lattice
+  // would give up to 4x the node count): a larger reach is cut back, and queries the
+  // cut template cannot settle are left to the caller's general index.
+  const double cap = std::min(std::max(static_cast<double>(nodes), 65536.0), 4194304.0);
+  auto extent = [&](double r, double inc, std::uint64_t n) {
+    return std::min(std::floor(r / inc), static_cast<double>(n - 1));
+  };
+  double cut = reach;
+  while ((2.0 * extent(cut, ax, lat.ncol) + 1.0) * (2.0 * extent(cut, ay, lat.nrow) + 1.0) > cap) cut *= 0.75;
+  const auto imax = static_cast<std::int64_t>(extent(cut, ax, lat.ncol));
+  const auto jmax = static_cast<std::int64_t>(extent(cut, ay, lat.nrow));
 
   NodeSearch s(lat);
   s.ncol_ = lat.ncol;
   s.nrow_ = lat.nrow;
   s.r2_ = radius * radius;
   s.slack_ = slack;
+  s.cut_ = cut;
+  s.complete_ = cut == reach;
   for (std::int64_t dj = -jmax; dj <= jmax; ++dj)
     for (std::int64_t di = -imax; di <= imax; ++di) {
       const double ex = static_cast<double>(di) * ax, ey = static_cast<double>(dj) * ay;
       const double dist = std::sqrt(ex * ex + ey * ey);
-      if (dist <= reach) s.template_.push_back({dist, di, dj});
+      if (dist <= cut) s.template_.push_back({dist, di, dj});
     }
   std::stable_sort(s.template_.begin(), s.template_.end(),
                    [](const Offset& a, const Offset& b) { return a.dist < b.dist; });
@@ -46,11 +53,11 @@ std::optional<NodeSearch> NodeSearch::make(const Lattice& lat, double radius) {
   return s;
 }
 
-void NodeSearch::nearest_within(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count,
+bool NodeSearch::nearest_within(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count,
                                 std::vector<Hit>& out) {
   out.clear();
   heap_.clear();
-  if (max_count == 0) return;
+  if (max_count == 0) return true;
   const auto ci = static_cast<std::int64_t>(col), cj = static_cast<std::int64_t>(row);
   const auto nc = static_cast<std::int64_t>(ncol_), nr = static_cast<std::int64_t>(nrow_);
   double kth = 0.0;  // distance of the worst kept candidate once the heap is full
@@ -76,8 +83,12 @@ void NodeSearch::nearest_within(std::size_t col, std::size_t row, double x0, dou
     }
     if (heap_.size() == max_count) kth = std::sqrt(heap_.front().d2);
   }
+  // A cut template settles the query only when every point beyond it is farther than
+  // the worst one kept.
+  if (!complete_ && !(heap_.size() == max_count && kth + slack_ < cut_)) return false;
   std::sort_heap(heap_.begin(), heap_.end());
   for (const Cand& c : heap_) out.push_back({c.payload, c.x, c.y});
+  return true;
 }
 
 }  // namespace quarn::geostat::sgs_detail

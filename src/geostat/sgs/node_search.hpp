@@ -20,8 +20,8 @@ class NodeSearch {
   explicit NodeSearch(const Lattice& lattice) : frame_(lattice) {}
 
   /// A search for this lattice and radius, or none when the geometry does not suit it
-  /// (zero or non-finite spacing, non-finite positions, a template too large for the
-  /// lattice); the caller then falls back to NeighbourIndex.
+  /// (zero or non-finite spacing, non-finite positions, 2^32 nodes or more); the caller
+  /// then uses NeighbourIndex throughout.
   [[nodiscard]] static std::optional<NodeSearch> make(const Lattice& lattice, double radius);
 
   /// Marks node (col, row) as known with this payload (its position in the caller's lists).
@@ -34,7 +34,9 @@ class NodeSearch {
   };
 
   /// The known nodes nearest to node (col, row) at world (x0, y0), nearest first.
-  void nearest_within(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count,
+  /// False (and `out` unspecified) when a radius too large for the node template leaves
+  /// the answer open; the caller then asks NeighbourIndex.
+  [[nodiscard]] bool nearest_within(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count,
                       std::vector<Hit>& out);
 
  private:
@@ -55,6 +57,8 @@ class NodeSearch {
   std::size_t ncol_ = 0, nrow_ = 0;
   double r2_ = 0.0;
   double slack_ = 0.0;  // bound on the rounding of computed distances
+  double cut_ = 0.0;    // ideal distance the template reaches
+  bool complete_ = true;  // the template covers the whole radius
   std::vector<Offset> template_;
   std::vector<std::uint32_t> payload_;
   std::vector<Cand> heap_;

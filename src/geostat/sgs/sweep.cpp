@@ -54,12 +54,14 @@ std::vector<double> standardise(const std::vector<double>& v) {
 }
 
 // Reused for every node of one sweep. Known points are lattice nodes, so the node
-// search serves whenever the geometry allows; the general index otherwise. Both give
-// the same neighbours in the same order.
+// search serves whenever the geometry allows; the general index answers the rest (it
+// is brought up to date only when needed). Both give the same neighbours in the same
+// order.
 struct Workspace {
   std::vector<double> known_x, known_y, known_v;
   std::optional<sgs_detail::NodeSearch> grid;
   NeighbourIndex index;
+  std::size_t indexed = 0;  // known points already in `index`
   std::vector<Neighbour> found;
   std::vector<sgs_detail::NodeSearch::Hit> hits;
   std::vector<double> nx, ny, ndx, ndy, nv;  // neighbour records
@@ -69,10 +71,7 @@ struct Workspace {
     known_x.push_back(x);
     known_y.push_back(y);
     known_v.push_back(v);
-    if (grid)
-      grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
-    else
-      index.insert(x, y, known_x.size() - 1);
+    if (grid) grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
   }
 
   // Fills the neighbour records (x, y, x - x0, y - y0, value), nearest first.
@@ -89,13 +88,13 @@ struct Workspace {
       ndy.push_back(y - y0);
       nv.push_back(known_v[payload]);
     };
-    if (grid) {
-      grid->nearest_within(col, row, x0, y0, max_count, hits);
+    if (grid && grid->nearest_within(col, row, x0, y0, max_count, hits)) {
       for (const auto& h : hits) record(h.payload, h.x, h.y);
-    } else {
-      index.nearest_within(x0, y0, max_count, radius, found);
-      for (const Neighbour& nb : found) record(nb.payload, known_x[nb.payload], known_y[nb.payload]);
+      return;
     }
+    for (; indexed < known_x.size(); ++indexed) index.insert(known_x[indexed], known_y[indexed], indexed);
+    index.nearest_within(x0, y0, max_count, radius, found);
+    for (const Neighbour& nb : found) record(nb.payload, known_x[nb.payload], known_y[nb.payload]);
   }
 };
 
@@ -154,6 +153,7 @@ Field sweep_with(const Lattice& lat, Gamma gamma, double sill, std::uint64_t max
   const std::size_t nc = lat.ncol, nr = lat.nrow, nodes = nc * nr;
   const LatticeFrame frame(lat);
   Field field(nc, nr, kNaN);
+  if (nodes == 0) return field;  // else the path loop would still count through every row
   Workspace w;
   w.grid = sgs_detail::NodeSearch::make(lat, radius);
   w.known_x.reserve(nodes + data.size());
