@@ -1,6 +1,7 @@
 #include "resample.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -23,6 +24,9 @@ Result<Field> resample(const Field& src, const Lattice& sl, const Lattice& targe
   if (sl.ncol == 0 || sl.nrow == 0 || sl.xinc == 0.0 || sl.yinc == 0.0)
     return invalid_geometry("resample: degenerate source geometry (empty grid or zero node spacing)");
 
+  std::uint64_t nodes = 0;
+  if (__builtin_mul_overflow(target.ncol, target.nrow, &nodes) || nodes >= (std::uint64_t{1} << 60))
+    return invalid_argument("resample: target lattice has too many nodes");
   const double nan = std::numeric_limits<double>::quiet_NaN();
   Field out(target.ncol, target.nrow, nan);
   if (out.size() == 0 || !std::isfinite(sl.xori) || !std::isfinite(sl.yori) || !std::isfinite(sl.xinc) ||

@@ -252,3 +252,21 @@ def test_threads_give_serial_bits():
     for t in threads:
         t.join()
     assert all(r == serial for r in results)
+
+
+HUGE_TARGETS = [
+    pytest.param(2**40, 2**40, ValueError, "invalid argument: resample: target lattice has too many nodes",
+                 id="product-overflows"),
+    pytest.param(2**31, 2**31, ValueError, "invalid argument: resample: target lattice has too many nodes",
+                 id="over-2^60"),
+    pytest.param(2**28, 2**28, MemoryError, None, id="fits-but-cannot-allocate"),
+]
+
+
+@pytest.mark.parametrize(("ncol", "nrow", "exc", "message"), HUGE_TARGETS)
+def test_huge_target_lattice_is_refused(ncol, nrow, exc, message):
+    one = qt.Lattice(0, 0, 1, 1, 1, 1)
+    with pytest.raises(exc) as err:
+        qt.resample_flat(struct.pack("<d", 1.0), one, qt.Lattice(0, 0, 1, 1, ncol, nrow))
+    if message:
+        assert str(err.value) == message
