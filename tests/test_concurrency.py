@@ -10,6 +10,7 @@ import collections
 import math
 import sys
 import threading
+import time
 
 import pytest
 
@@ -335,6 +336,64 @@ def test_tick_reaches_the_converter():
     target = [1.0]
     assert qt.interp1d([0.0, 1.0], [0.0, 2.0], (Tick(0.5, (target,), armed),)) == [1.0]
     assert armed == [target]
+
+
+# ---- the lock really is released ---------------------------------------------------
+
+def progress_while(call, seconds=0.1):
+    """Steps a sleeping counter thread takes while `call` runs in a loop.
+
+    With forced switching off, the looping thread keeps the lock except where a call
+    releases it, so a call that holds the lock throughout lets the counter take no step.
+    """
+    count = [0]
+    stop = threading.Event()
+
+    def counter():
+        while not stop.is_set():
+            count[0] += 1
+            time.sleep(1e-4)
+
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    t = threading.Thread(target=counter)
+    t.start()
+    try:
+        while count[0] == 0:
+            time.sleep(1e-3)
+        before = count[0]
+        deadline = time.perf_counter() + seconds
+        calls = 0
+        while calls < 3 or time.perf_counter() < deadline:
+            call()
+            calls += 1
+        return count[0] - before
+    finally:
+        stop.set()
+        sys.setswitchinterval(old)
+        t.join()
+
+
+@pytest.mark.parametrize(("name", "build"), CASES)
+def test_lock_is_released(name, build):
+    fn = resolve(name)
+    args = build(serial_tick)
+    # a second, longer look only for a machine too busy to wake the counter at once
+    assert progress_while(lambda: fn(*args)) > 0 or progress_while(lambda: fn(*args), 1.0) > 0
+
+
+HELD = [
+    pytest.param(lambda: qt.median([float(i % 97) for i in range(20000)]), id="median"),
+    pytest.param(lambda: qt.Sampler.normal(0.0, 1.0).sample_n(20000, qt.Rng(1)), id="sample_n"),
+    pytest.param(lambda: qt.zone_sample_counts([qt.ZoneSpec(1.0, 0.2, 0.05, 1.0)] * 2000, 0.1),
+                 id="zone_sample_counts"),
+]
+
+
+@pytest.mark.parametrize("call", HELD)
+def test_other_calls_hold_the_lock(call):
+    # the control of the measurement above: these keep the lock throughout
+    assert progress_while(call) == 0
 
 
 # ---- a shared Rng: exclusive use or refusal, never interleaved draws -------------------
