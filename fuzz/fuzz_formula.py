@@ -7,6 +7,8 @@ import sys
 
 import atheris
 
+from objects import main
+
 import quarntools as qt
 
 ALPHABET = list("abxyz_$0123456789.eE+-*/()<>=!,& \t\n\u3000") + [
@@ -36,37 +38,5 @@ def one_input(data):
         pass
 
 
-def random_runs(n, seed=1):
-    """Black-box mode: n structured inputs from a seeded generator, no coverage feedback."""
-    import random
-
-    rnd = random.Random(seed)
-    for k in range(n):
-        one_input(rnd.randbytes(rnd.randrange(32, 512)))
-        if (k + 1) % 100000 == 0:
-            print(f"{k + 1} runs", flush=True)
-    print(f"Done {n} random runs")
-
-
 if __name__ == "__main__":
-    if len(sys.argv) >= 2 and sys.argv[1] == "--random":
-        random_runs(int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000,
-                    int(sys.argv[3]) if len(sys.argv) > 3 else 1)
-        sys.exit(0)
-    # The extension is not coverage-instrumented: keep inputs long so every run builds
-    # a full argument list instead of shrinking towards empty input.
-    argv = sys.argv + [a for a in ("-len_control=0", "-max_len=512")
-                       if not any(x.startswith(a.split("=")[0]) for x in sys.argv)]
-    if not any(not a.startswith("-") for a in argv[1:]):
-        import os
-        import random
-        import tempfile
-
-        corpus = tempfile.mkdtemp(prefix="quarn-fuzz-")
-        rnd = random.Random(1)
-        for k in range(256):
-            with open(os.path.join(corpus, f"seed{k}"), "wb") as f:
-                f.write(bytes(rnd.getrandbits(8) for _ in range(rnd.randrange(64, 512))))
-        argv.append(corpus)
-    atheris.Setup(argv, atheris.instrument_func(one_input))
-    atheris.Fuzz()
+    main(one_input)
