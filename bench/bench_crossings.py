@@ -3,35 +3,26 @@
 Run: PYTHONPATH=build/dev/pkg python bench/bench_crossings.py
 """
 import array
-import time
 
 import numpy as np
 
 import quarntools as qt
+from timing import best
 
 N = 1_000_000
-
-
-def best(fn, repeat=5):
-    out, times = None, []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def main():
     a = np.random.default_rng(0).normal(size=N)
     lst = a.tolist()
     arr = array.array("d", lst)
-    tl, ml = best(lambda: qt.mean(lst))
-    ta, ma = best(lambda: qt.mean(a))
-    tr, mr = best(lambda: qt.mean(arr))
+    tl, ml = best(repeat=5, fn=lambda: qt.mean(lst))
+    ta, ma = best(repeat=5, fn=lambda: qt.mean(a))
+    tr, mr = best(repeat=5, fn=lambda: qt.mean(arr))
     assert ml == ma == mr
     print(f"mean of 10^6 values: list {tl*1e3:7.2f} ms   ndarray {ta*1e3:7.2f} ms ({tl/ta:5.1f}x)"
           f"   array('d') {tr*1e3:7.2f} ms ({tl/tr:5.1f}x)")
-    tn, _ = best(lambda: np.mean(a))
+    tn, _ = best(repeat=5, fn=lambda: np.mean(a))
     print(f"numpy.mean on the ndarray:           {tn*1e3:7.2f} ms")
 
 

@@ -15,20 +15,11 @@ import numexpr as ne
 import numpy as np
 
 import quarntools as qt
+from timing import best
 
 N = 1_000_000
 FORMULA = ["y = if(x > 0.5, sqrt(x) * a + b, 0)"]
 NUMEXPR_REL_TOL = 1e-15
-
-
-def best(fn, repeat=5):
-    times = []
-    out = None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def with_numpy(x, a, b):
@@ -57,11 +48,11 @@ def main():
     rel = np.max(np.abs(np.asarray(with_numexpr(x, a, b)) - np.asarray(ref)) / np.maximum(1.0, np.abs(ref)))
     assert rel <= NUMEXPR_REL_TOL, f"numexpr differs by {rel:.1e}"
 
-    tq, _ = best(lambda: with_quarntools(x, a, b))
-    tn, _ = best(lambda: with_numpy(x, a, b))
-    te, _ = best(lambda: with_numexpr(x, a, b))
-    tc, _ = best(lambda: [np.asarray(v, dtype=float) for v in (x, a, b)])
-    to, _ = best(lambda: np.asarray(ref).tolist())
+    tq, _ = best(repeat=5, fn=lambda: with_quarntools(x, a, b))
+    tn, _ = best(repeat=5, fn=lambda: with_numpy(x, a, b))
+    te, _ = best(repeat=5, fn=lambda: with_numexpr(x, a, b))
+    tc, _ = best(repeat=5, fn=lambda: [np.asarray(v, dtype=float) for v in (x, a, b)])
+    to, _ = best(repeat=5, fn=lambda: np.asarray(ref).tolist())
     print(f"{FORMULA[0]!r}, n = {N:,}, lists in and out")
     print(f"  quarntools {tq * 1e3:7.1f} ms")
     print(f"  numpy      {tn * 1e3:7.1f} ms   quarntools/numpy   = {tq / tn:.2f}x")
@@ -70,8 +61,8 @@ def main():
 
     # NumPy arrays in (copied in one go by quarntools), lists out for both.
     xa, aa, ba = (np.asarray(v, dtype=float) for v in (x, a, b))
-    tqa, _ = best(lambda: qt.evaluate_formula(FORMULA, {"x": xa, "a": aa, "b": ba})["y"])
-    tna, _ = best(lambda: np.where(xa > 0.5, np.sqrt(xa) * aa + ba, 0.0).tolist())
+    tqa, _ = best(repeat=5, fn=lambda: qt.evaluate_formula(FORMULA, {"x": xa, "a": aa, "b": ba})["y"])
+    tna, _ = best(repeat=5, fn=lambda: np.where(xa > 0.5, np.sqrt(xa) * aa + ba, 0.0).tolist())
     print(f"  arrays in, list out: quarntools {tqa * 1e3:.1f} ms | numpy {tna * 1e3:.1f} ms | "
           f"quarntools/numpy = {tqa / tna:.2f}x")
 

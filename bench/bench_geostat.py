@@ -23,17 +23,9 @@ import time
 import numpy as np
 
 import quarntools as qt
+from timing import best
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def best(fn, repeat=3):
-    times, out = [], None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def rel_err(got, ref):

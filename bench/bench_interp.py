@@ -12,20 +12,11 @@ import numpy as np
 from scipy.interpolate import CubicSpline
 
 import quarntools as qt
+from timing import best
 
 N_KNOTS = 10_000
 N_QUERIES = 1_000_000
 REL_TOL = 1e-12  # different evaluation orders: the last bits may differ
-
-
-def best(fn, repeat=3):
-    times = []
-    out = None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def check(got, ref, scale, what):

@@ -16,17 +16,9 @@ import numpy as np
 from scipy import integrate, optimize, signal, special, stats
 
 import quarntools as qt
+from timing import best
 
 NODES = stats.norm.ppf((np.arange(256) + 0.5) / 256)
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def peer_transform(mean, std):

@@ -3,23 +3,14 @@
 Run: PYTHONPATH=build/dev/pkg python bench/bench_resample.py   (or with quarntools installed)
 """
 import math
-import time
 
 import numpy as np
 from scipy.interpolate import RegularGridInterpolator
 
 import quarntools as qt
+from timing import best
 
 N = 1000
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def main():

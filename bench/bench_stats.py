@@ -6,24 +6,14 @@ numpy interpolates in another order, so the last bit may differ).
 Run: PYTHONPATH=build/dev/pkg python bench/bench_stats.py   (or with quarntools installed)
 """
 import random
-import time
 
 import numpy as np
 
 import quarntools as qt
+from timing import best
 
 N = 1_000_000
 REL_TOL = 1e-12
-
-
-def best(fn, repeat=3):
-    times = []
-    out = None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        out = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), out
 
 
 def race(label, ours, theirs, peer):
