@@ -2,6 +2,7 @@
 // portable and vectorised, four consecutive blocks per call.
 #pragma once
 #include <array>
+#include <bit>
 #include <cstdint>
 
 namespace quarn::sampling::chacha {
@@ -11,9 +12,8 @@ inline constexpr std::uint32_t kSigma[4] = {0x61707865u, 0x3320646Eu, 0x79622D32
 
 using Block = std::array<std::uint32_t, 16>;
 
-[[nodiscard]] constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept {
-  return (x << n) | (x >> (32 - n));
-}
+/// Well defined for every n, 0 included (a hand-written shift pair is not).
+[[nodiscard]] constexpr std::uint32_t rotl(std::uint32_t x, int n) noexcept { return std::rotl(x, n); }
 
 constexpr void quarter_round(Block& s, int a, int b, int c, int d) noexcept {
   s[a] += s[b]; s[d] ^= s[a]; s[d] = rotl(s[d], 16);
