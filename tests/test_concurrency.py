@@ -491,3 +491,28 @@ def test_parallel_errors_match_serial(name, args, fast_switching):
 
     run_threads([worker] * THREADS)
     assert got == [message] * (THREADS * ROUNDS)
+
+
+def test_shared_rng_single_draws_partition_the_stream(fast_switching):
+    # draw by draw from two threads: each thread sees an increasing part of the one
+    # stream, and together they see every draw exactly once
+    s = qt.Sampler.uniform(0.0, 1.0)
+    n = 3000
+    position = {v.hex(): i for i, v in enumerate(s.sample_n(2 * n, qt.Rng(21)))}
+    assert len(position) == 2 * n
+    rng = qt.Rng(21)
+    seen = [[], []]
+
+    def draw(slot):
+        def run():
+            for _ in range(n):
+                try:
+                    seen[slot].append(position[s.sample(rng).hex()])
+                except RuntimeError:
+                    pass
+        return run
+
+    run_threads([draw(0), draw(1)])
+    for part in seen:
+        assert part == sorted(part)
+    assert sorted(seen[0] + seen[1]) == list(range(len(seen[0]) + len(seen[1])))

@@ -100,6 +100,8 @@ COUNTS = [
                  ["synth_trajectory_profile"],
                  "invalid argument: synth_trajectory_profile: td / md_step gives more stations than can be "
                  "allocated", id="trajectory-profile-td-1e300"),
+    pytest.param("qt.synth_trajectory_profile([0.0, 0.0], 25.0, 1e12, 1e-3, 1, 'build_hold')", MEM,
+                 ["synth_trajectory_profile"], None, id="trajectory-profile-1e15-stations"),
     pytest.param("qt.synth_petro_curves(PETRO, 0.1, 2**62, 1)", VAL, ["synth_petro_curves"],
                  "invalid argument: synth_petro_curves: 4611686018427387904 samples requested, more than the "
                  "limit of 281474976710656", id="petro-2**62"),
