@@ -54,6 +54,7 @@ WRAPS = "L(0.0, 0.0, 1.0, 1.0, 2**63 + 1, 2)"    # the node count wraps to 2 in 
 VECTOR = "L(0.0, 0.0, 1.0, 1.0, 2**31, 2**31)"   # fits 64 bits, beyond any vector's max_size
 COLS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 2**62, 0)"    # no node at all, a huge column count
 ROWS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 0, 2**62)"    # no node at all, a huge row count
+COLS_BEYOND_LISTS = "L(0.0, 0.0, 1.0, 1.0, 2**63 + 1, 0)"  # no node, more columns than a list can hold
 MEM = "MemoryError"
 VAL = "ValueError"
 
@@ -219,17 +220,21 @@ def test_lattice_of_rows_without_columns(name, call, kind, message):
     expect(call.format(lat=ROWS_ONLY), "ok", [name], summary="result", value=empty_result(name, 0, 2**62))
 
 
+@pytest.mark.parametrize("ncol", [2**62, 2**63 + 1], ids=["2**62", "2**63+1"])
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if p.values[0].endswith("_flat")])
-def test_flat_result_of_columns_without_rows(name, call, kind, message):
-    expect(call.format(lat=COLS_ONLY), "ok", [name], summary="result", value=empty_result(name, 2**62, 0))
+def test_flat_result_of_columns_without_rows(name, call, kind, message, ncol):
+    lat = f"L(0.0, 0.0, 1.0, 1.0, {ncol}, 0)"
+    expect(call.format(lat=lat), "ok", [name], summary="result", value=empty_result(name, ncol, 0))
 
 
+@pytest.mark.parametrize("lattice", [COLS_ONLY, COLS_BEYOND_LISTS], ids=["2**62", "2**63+1"])
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if not p.values[0].endswith("_flat")])
-def test_nested_result_of_columns_without_rows(name, call, kind, message):
-    # the same lattice as nested lists needs 2**62 column lists
-    expect(call.format(lat=COLS_ONLY), MEM, [name])
+def test_nested_result_of_columns_without_rows(name, call, kind, message, lattice):
+    # as nested lists the same lattice needs one list per column: more than memory holds,
+    # or, past 2**63 - 1, more than a list can index
+    expect(call.format(lat=lattice), MEM, [name])
 
 
 def test_flat_source_shape_overflow():
