@@ -18,7 +18,7 @@ SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
 CHILD = textwrap.dedent("""\
     import os, resource, sys
     if not os.environ.get("QUARN_SANITIZED"):
-        cap = 4 << 30
+        cap = {cap}
         resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
     import quarntools as qt
     L = qt.Lattice
@@ -37,6 +37,7 @@ CHILD = textwrap.dedent("""\
             return iter(self.items)
         def __getitem__(self, i):
             return self.items[i]
+    {setup}
     try:
         result = {call}
     except MemoryError:
@@ -59,8 +60,8 @@ MEM = "MemoryError"
 VAL = "ValueError"
 
 
-def run_child(call, summary="None"):
-    code = CHILD.format(call=call, summary=summary)
+def run_child(call, summary="None", cap=4 << 30, setup="pass"):
+    code = CHILD.format(call=call, summary=summary, cap=cap, setup=setup)
     try:
         proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     except subprocess.TimeoutExpired:
@@ -76,12 +77,12 @@ def needs(*names):
             pytest.skip("not built yet")
 
 
-def expect(call, kinds, needed, message=None, summary="None", value=None):
+def expect(call, kinds, needed, message=None, summary="None", value=None, cap=4 << 30, setup="pass"):
     needs(*needed)
     kinds = (kinds,) if isinstance(kinds, str) else kinds
     if SANITIZED and MEM in kinds:
         pytest.skip("the sanitizer's allocator aborts on a failed allocation instead of throwing")
-    kind, detail = run_child(call, summary)
+    kind, detail = run_child(call, summary, cap, setup)
     assert kind in kinds, f"{call}: {kind} {detail}"
     if kind == VAL and message is not None:
         assert detail == message
@@ -304,6 +305,12 @@ LYING = [
 @pytest.mark.parametrize(("call", "needed"), LYING)
 def test_lying_sequence_length(call, needed):
     expect(call, (MEM, "ok"), needed)
+
+
+def test_constructor_with_more_arguments_than_memory():
+    # a 160 MB argument tuple under a 256 MB cap: copying the argument list for binding
+    # fails, and must fail as MemoryError rather than escape into the interpreter
+    expect("qt.Lattice(*ARGS)", MEM, ["Lattice"], cap=256 << 20, setup="ARGS = (0,) * (20 * 10**6)")
 
 
 def test_child_reports_an_abort():
