@@ -516,3 +516,33 @@ def test_shared_rng_single_draws_partition_the_stream(fast_switching):
     for part in seen:
         assert part == sorted(part)
     assert sorted(seen[0] + seen[1]) == list(range(len(seen[0]) + len(seen[1])))
+
+
+# ---- an argument rewritten while it is being converted ---------------------------------
+
+class Rewriter:
+    """A number whose conversion replaces the contents of the list that holds it."""
+
+    def __init__(self, target, value, refill):
+        self.target, self.value, self.refill = target, value, refill
+
+    def __float__(self):
+        self.target[:] = self.refill
+        return self.value
+
+
+def test_list_rewritten_by_its_own_item():
+    # the conversion takes the items as iteration yields them: the first, then the refill
+    data = [0.0]
+    data[0] = Rewriter(data, 1.0, [9.0] * 1000)
+    assert qt.mean(data).hex() == qt.mean([1.0] + [9.0] * 999).hex()
+
+
+def test_row_emptied_by_its_own_item():
+    # rows are read by index after one length check: a row emptied under the reader
+    # ends its conversion with an error, never with a read past the end
+    row = [0.0, 0.0, 1.0]
+    row[0] = Rewriter(row, 0.0, [])
+    with pytest.raises(IndexError) as err:
+        qt.experimental_variogram([row, [1.0, 1.0, 2.0]], 1.0, 3)
+    assert err.value.__notes__ == ["while processing 'coords'"]
