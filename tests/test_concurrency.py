@@ -491,3 +491,58 @@ def test_parallel_errors_match_serial(name, args, fast_switching):
 
     run_threads([worker] * THREADS)
     assert got == [message] * (THREADS * ROUNDS)
+
+
+def test_shared_rng_single_draws_partition_the_stream(fast_switching):
+    # draw by draw from two threads: each thread sees an increasing part of the one
+    # stream, and together they see every draw exactly once
+    s = qt.Sampler.uniform(0.0, 1.0)
+    n = 3000
+    position = {v.hex(): i for i, v in enumerate(s.sample_n(2 * n, qt.Rng(21)))}
+    assert len(position) == 2 * n
+    rng = qt.Rng(21)
+    seen = [[], []]
+
+    def draw(slot):
+        def run():
+            for _ in range(n):
+                try:
+                    seen[slot].append(position[s.sample(rng).hex()])
+                except RuntimeError:
+                    pass
+        return run
+
+    run_threads([draw(0), draw(1)])
+    for part in seen:
+        assert part == sorted(part)
+    assert sorted(seen[0] + seen[1]) == list(range(len(seen[0]) + len(seen[1])))
+
+
+# ---- an argument rewritten while it is being converted ---------------------------------
+
+class Rewriter:
+    """A number whose conversion replaces the contents of the list that holds it."""
+
+    def __init__(self, target, value, refill):
+        self.target, self.value, self.refill = target, value, refill
+
+    def __float__(self):
+        self.target[:] = self.refill
+        return self.value
+
+
+def test_list_rewritten_by_its_own_item():
+    # the conversion takes the items as iteration yields them: the first, then the refill
+    data = [0.0]
+    data[0] = Rewriter(data, 1.0, [9.0] * 1000)
+    assert qt.mean(data).hex() == qt.mean([1.0] + [9.0] * 999).hex()
+
+
+def test_row_emptied_by_its_own_item():
+    # rows are read by index after one length check: a row emptied under the reader
+    # ends its conversion with an error, never with a read past the end
+    row = [0.0, 0.0, 1.0]
+    row[0] = Rewriter(row, 0.0, [])
+    with pytest.raises(IndexError) as err:
+        qt.experimental_variogram([row, [1.0, 1.0, 2.0]], 1.0, 3)
+    assert err.value.__notes__ == ["while processing 'coords'"]

@@ -18,7 +18,7 @@ SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
 CHILD = textwrap.dedent("""\
     import os, resource, sys
     if not os.environ.get("QUARN_SANITIZED"):
-        cap = 4 << 30
+        cap = {cap}
         resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
     import quarntools as qt
     L = qt.Lattice
@@ -37,6 +37,7 @@ CHILD = textwrap.dedent("""\
             return iter(self.items)
         def __getitem__(self, i):
             return self.items[i]
+    {setup}
     try:
         result = {call}
     except MemoryError:
@@ -54,12 +55,13 @@ WRAPS = "L(0.0, 0.0, 1.0, 1.0, 2**63 + 1, 2)"    # the node count wraps to 2 in 
 VECTOR = "L(0.0, 0.0, 1.0, 1.0, 2**31, 2**31)"   # fits 64 bits, beyond any vector's max_size
 COLS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 2**62, 0)"    # no node at all, a huge column count
 ROWS_ONLY = "L(0.0, 0.0, 1.0, 1.0, 0, 2**62)"    # no node at all, a huge row count
+COLS_BEYOND_LISTS = "L(0.0, 0.0, 1.0, 1.0, 2**63 + 1, 0)"  # no node, more columns than a list can hold
 MEM = "MemoryError"
 VAL = "ValueError"
 
 
-def run_child(call, summary="None"):
-    code = CHILD.format(call=call, summary=summary)
+def run_child(call, summary="None", cap=4 << 30, setup="pass"):
+    code = CHILD.format(call=call, summary=summary, cap=cap, setup=setup)
     try:
         proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     except subprocess.TimeoutExpired:
@@ -75,12 +77,12 @@ def needs(*names):
             pytest.skip("not built yet")
 
 
-def expect(call, kinds, needed, message=None, summary="None", value=None):
+def expect(call, kinds, needed, message=None, summary="None", value=None, cap=4 << 30, setup="pass"):
     needs(*needed)
     kinds = (kinds,) if isinstance(kinds, str) else kinds
     if SANITIZED and MEM in kinds:
         pytest.skip("the sanitizer's allocator aborts on a failed allocation instead of throwing")
-    kind, detail = run_child(call, summary)
+    kind, detail = run_child(call, summary, cap, setup)
     assert kind in kinds, f"{call}: {kind} {detail}"
     if kind == VAL and message is not None:
         assert detail == message
@@ -100,6 +102,8 @@ COUNTS = [
                  ["synth_trajectory_profile"],
                  "invalid argument: synth_trajectory_profile: td / md_step gives more stations than can be "
                  "allocated", id="trajectory-profile-td-1e300"),
+    pytest.param("qt.synth_trajectory_profile([0.0, 0.0], 25.0, 1e12, 1e-3, 1, 'build_hold')", MEM,
+                 ["synth_trajectory_profile"], None, id="trajectory-profile-1e15-stations"),
     pytest.param("qt.synth_petro_curves(PETRO, 0.1, 2**62, 1)", VAL, ["synth_petro_curves"],
                  "invalid argument: synth_petro_curves: 4611686018427387904 samples requested, more than the "
                  "limit of 281474976710656", id="petro-2**62"),
@@ -217,17 +221,21 @@ def test_lattice_of_rows_without_columns(name, call, kind, message):
     expect(call.format(lat=ROWS_ONLY), "ok", [name], summary="result", value=empty_result(name, 0, 2**62))
 
 
+@pytest.mark.parametrize("ncol", [2**62, 2**63 + 1], ids=["2**62", "2**63+1"])
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if p.values[0].endswith("_flat")])
-def test_flat_result_of_columns_without_rows(name, call, kind, message):
-    expect(call.format(lat=COLS_ONLY), "ok", [name], summary="result", value=empty_result(name, 2**62, 0))
+def test_flat_result_of_columns_without_rows(name, call, kind, message, ncol):
+    lat = f"L(0.0, 0.0, 1.0, 1.0, {ncol}, 0)"
+    expect(call.format(lat=lat), "ok", [name], summary="result", value=empty_result(name, ncol, 0))
 
 
+@pytest.mark.parametrize("lattice", [COLS_ONLY, COLS_BEYOND_LISTS], ids=["2**62", "2**63+1"])
 @pytest.mark.parametrize(("name", "call", "kind", "message"),
                          [p for p in LATTICE_CALLS if not p.values[0].endswith("_flat")])
-def test_nested_result_of_columns_without_rows(name, call, kind, message):
-    # the same lattice as nested lists needs 2**62 column lists
-    expect(call.format(lat=COLS_ONLY), MEM, [name])
+def test_nested_result_of_columns_without_rows(name, call, kind, message, lattice):
+    # as nested lists the same lattice needs one list per column: more than memory holds,
+    # or, past 2**63 - 1, more than a list can index
+    expect(call.format(lat=lattice), MEM, [name])
 
 
 def test_flat_source_shape_overflow():
@@ -297,6 +305,12 @@ LYING = [
 @pytest.mark.parametrize(("call", "needed"), LYING)
 def test_lying_sequence_length(call, needed):
     expect(call, (MEM, "ok"), needed)
+
+
+def test_constructor_with_more_arguments_than_memory():
+    # a 160 MB argument tuple under a 256 MB cap: copying the argument list for binding
+    # fails, and must fail as MemoryError rather than escape into the interpreter
+    expect("qt.Lattice(*ARGS)", MEM, ["Lattice"], cap=256 << 20, setup="ARGS = (0,) * (20 * 10**6)")
 
 
 def test_child_reports_an_abort():

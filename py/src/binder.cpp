@@ -214,24 +214,29 @@ PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py
 }
 
 PyObject* invoke_tuple(const FunctionDef& d, PyObject* self, PyObject* args, PyObject* kwargs) {
-  const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
-  std::vector<PyObject*> flat;
-  Ref kwnames;
-  const Py_ssize_t nkw = kwargs ? PyDict_Size(kwargs) : 0;
-  flat.reserve(static_cast<std::size_t>(nargs + nkw));
-  for (Py_ssize_t i = 0; i < nargs; ++i) flat.push_back(PyTuple_GetItem(args, i));
-  if (nkw > 0) {
-    kwnames = Ref(PyTuple_New(nkw));
-    if (!kwnames) return nullptr;
-    Py_ssize_t pos = 0, k = 0;
-    PyObject *key, *val;
-    while (PyDict_Next(kwargs, &pos, &key, &val)) {
-      Py_INCREF(key);
-      PyTuple_SetItem(kwnames.get(), k++, key);
-      flat.push_back(val);
+  try {  // the argument copy itself can fail for a huge *args
+    const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
+    std::vector<PyObject*> flat;
+    Ref kwnames;
+    const Py_ssize_t nkw = kwargs ? PyDict_Size(kwargs) : 0;
+    flat.reserve(static_cast<std::size_t>(nargs + nkw));
+    for (Py_ssize_t i = 0; i < nargs; ++i) flat.push_back(PyTuple_GetItem(args, i));
+    if (nkw > 0) {
+      kwnames = Ref(PyTuple_New(nkw));
+      if (!kwnames) return nullptr;
+      Py_ssize_t pos = 0, k = 0;
+      PyObject *key, *val;
+      while (PyDict_Next(kwargs, &pos, &key, &val)) {
+        Py_INCREF(key);
+        PyTuple_SetItem(kwnames.get(), k++, key);
+        flat.push_back(val);
+      }
     }
+    return invoke(d, self, flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr);
+  } catch (...) {
+    raise_from_cpp(d.name);
+    return nullptr;
   }
-  return invoke(d, self, flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr);
 }
 
 PyObject* py_float(double v) { return PyFloat_FromDouble(v); }

@@ -75,6 +75,10 @@ bool flat_field_check(Bound& b, std::size_t field, std::uint64_t ncol, std::uint
 }
 
 PyObject* py_field_nested(const quarn::Field& f) {
+  // No list holds more than PY_SSIZE_T_MAX items; PyList_New would take the wrapped
+  // negative length for a bad argument (a node-less lattice can have such counts).
+  constexpr auto kMaxLen = static_cast<std::size_t>(PY_SSIZE_T_MAX);
+  if (f.ncol > kMaxLen || f.nrow > kMaxLen) return PyErr_NoMemory();
   Ref outer(PyList_New(static_cast<Py_ssize_t>(f.ncol)));
   if (!outer) return nullptr;
   for (std::size_t c = 0; c < f.ncol; ++c) {
