@@ -198,6 +198,7 @@ def test_empty_lattice():
     assert qt.local_kriging_grid_flat([[0, 0, 1]], qt.Lattice(0, 0, 1, 1, 3, 0), SPH, 4, 1.0) == (b"", b"", (3, 0))
 
 
+@pytest.mark.bigalloc
 def test_huge_lattice_is_memory_error():
     with pytest.raises(MemoryError):
         qt.local_kriging_grid_flat([[0, 0, 1]], qt.Lattice(0, 0, 1, 1, 2**40, 2**40), SPH, 4, 1.0)

@@ -131,6 +131,7 @@ def test_synth_log_series_errors(zones, step, message):
     raises(lambda: qt.synth_log_series(zones, step, 0, 1), message)
 
 
+@pytest.mark.bigalloc
 def test_huge_but_allowed_count_is_memory_error():
     # 2.4e14 samples: within the count limit, far beyond any memory
     with pytest.raises(MemoryError):

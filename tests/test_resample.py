@@ -261,6 +261,7 @@ HUGE_TARGETS = [
 ]
 
 
+@pytest.mark.bigalloc
 @pytest.mark.parametrize(("ncol", "nrow", "exc", "message"), HUGE_TARGETS)
 def test_huge_target_lattice_is_refused(ncol, nrow, exc, message):
     one = qt.Lattice(0, 0, 1, 1, 1, 1)

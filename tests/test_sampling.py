@@ -236,6 +236,7 @@ def test_overflowing_uniform_width_refuses_to_draw():
     assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
 
 
+@pytest.mark.bigalloc
 def test_huge_n_raises_instead_of_aborting():
     s = Sampler.normal(0, 1)
     with pytest.raises(ValueError) as err:

@@ -279,6 +279,7 @@ def test_pathological_station_count_raises(call):
         call()
 
 
+@pytest.mark.bigalloc
 def test_large_station_count_is_memory_error():
     with pytest.raises(MemoryError):
         qt.synth_trajectory([0, 0], 0, 1e12, 1e-3, 1)
