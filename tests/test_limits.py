@@ -13,9 +13,6 @@ import pytest
 
 import quarntools as qt
 
-# Every case here asks for sizes that cannot be allocated.
-pytestmark = pytest.mark.bigalloc
-
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
 
 CHILD = textwrap.dedent("""\

@@ -116,7 +116,12 @@ bool to_instance(PyObject* o, Slot& out) {
 /// Repr from the core value's repr() method.
 template <class T>
 PyObject* repr_of(PyObject* self) {
-  return detail::string_repr(unwrap<T>(self).repr());
+  try {
+    return detail::string_repr(unwrap<T>(self).repr());
+  } catch (...) {
+    raise_from_cpp("repr");
+    return nullptr;
+  }
 }
 
 template <class T>

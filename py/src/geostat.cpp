@@ -257,9 +257,13 @@ const GetterDef kExperimentalGetters[] = {
 };
 
 PyObject* experimental_repr(PyObject* self) {
-  const std::string s =
-      "ExperimentalVariogram(" + std::to_string(unwrap<PyExperimental>(self).core.size()) + " lag classes)";
-  return py_str(s);
+  try {
+    return py_str("ExperimentalVariogram(" + std::to_string(unwrap<PyExperimental>(self).core.size()) +
+                  " lag classes)");
+  } catch (...) {
+    raise_from_cpp("repr");
+    return nullptr;
+  }
 }
 
 const ClassDef kExperimentalClass{
