@@ -236,6 +236,19 @@ def test_overflowing_uniform_width_refuses_to_draw():
     assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
 
 
+@pytest.mark.parametrize(
+    "call",
+    [lambda s, rng: s.sample_n(0, rng), lambda s, rng: s.sample_n_seeded(0, 1),
+     lambda s, rng: s.clamped(-1, 1).sample_n(0, rng)],
+    ids=["sample_n", "sample_n_seeded", "clamped"],
+)
+def test_overflowing_uniform_zero_draws_is_empty(call):
+    # no draw is made, so there is nothing to refuse
+    rng = Rng(1)
+    assert call(Sampler.uniform(-1e308, 1e308), rng) == []
+    assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
+
+
 @pytest.mark.bigalloc
 def test_huge_n_raises_instead_of_aborting():
     s = Sampler.normal(0, 1)

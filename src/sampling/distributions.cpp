@@ -109,6 +109,7 @@ Result<double> Sampler::sample(Stream& s) const {
 }
 
 Result<std::vector<double>> Sampler::sample_n(std::uint64_t n, Stream& s) const {
+  if (n == 0) return std::vector<double>{};  // no draw, so nothing to refuse
   QUARN_TRY(ok, check_drawable());
   QUARN_TRY(ok_n, check_count(n));
   (void)ok, (void)ok_n;

@@ -56,7 +56,8 @@ class Sampler {
   /// One draw. Errors: InvalidArgument for a uniform whose width hi - lo overflows
   /// (checked before drawing, so the stream is untouched).
   [[nodiscard]] Result<double> sample(Stream& s) const;
-  /// n successive draws; n = 0 leaves the stream untouched. Errors as sample(), and
+  /// n successive draws; n = 0 gives an empty vector and leaves the stream untouched
+  /// (also for an overflowing uniform, since nothing is drawn). Errors as sample(), and
   /// InvalidArgument when n cannot be allocated at all.
   [[nodiscard]] Result<std::vector<double>> sample_n(std::uint64_t n, Stream& s) const;
 
