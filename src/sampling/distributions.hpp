@@ -53,8 +53,8 @@ class Sampler {
   /// A Clamped around a copy of this sampler. Errors: InvalidArgument unless lo < hi, both finite.
   [[nodiscard]] Result<Clamped> clamped(double lo, double hi) const;
 
-  /// One draw. Errors: InvalidArgument for a uniform whose width hi - lo overflows
-  /// (checked before drawing, so the stream is untouched).
+  /// One draw. Errors: InvalidArgument for a uniform whose width hi - lo overflows, or a
+  /// triangular whose squared width does (checked before drawing, so the stream is untouched).
   [[nodiscard]] Result<double> sample(Stream& s) const;
   /// n successive draws; n = 0 gives an empty vector and leaves the stream untouched
   /// (also for an overflowing uniform, since nothing is drawn). Errors as sample(), and
