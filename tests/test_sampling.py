@@ -225,7 +225,7 @@ def test_truncated_normal_stays_inside():
 
 def test_overflowing_uniform_width_refuses_to_draw():
     s = Sampler.uniform(-1e308, 1e308)  # accepted: both bounds finite
-    message = "invalid argument: sampling: uniform width hi - lo overflows to infinity (lo = -1e308, hi = 1e308)"
+    message = "invalid argument: sampling: uniform width hi - lo overflows to infinity"
     rng = Rng(1)
     for call in (lambda: s.sample(rng), lambda: s.sample_n(3, rng), lambda: s.sample_n_seeded(3, 1),
                  lambda: s.clamped(-1, 1).sample(rng)):
@@ -237,17 +237,17 @@ def test_overflowing_uniform_width_refuses_to_draw():
 
 
 TRIANGLE_TOO_WIDE = [
-    pytest.param((-1e308, 0, 1e308), "min = -1e308, max = 1e308", id="width-overflows"),
-    pytest.param((0, 1e308, 1.7e308), "min = 0.0, max = 1.7e308", id="product-overflows"),
-    pytest.param((-1e154, -1e154, 1e154), "min = -1e154, max = 1e154", id="mode-at-min"),
+    pytest.param((-1e308, 0, 1e308), id="width-overflows"),
+    pytest.param((0, 1e308, 1.7e308), id="product-overflows"),
+    pytest.param((-1e154, -1e154, 1e154), id="mode-at-min"),
 ]
 
 
-@pytest.mark.parametrize(("params", "bounds"), TRIANGLE_TOO_WIDE)
-def test_too_wide_triangle_refuses_to_draw(params, bounds):
+@pytest.mark.parametrize("params", TRIANGLE_TOO_WIDE)
+def test_too_wide_triangle_refuses_to_draw(params):
     # its inverse cdf multiplies two widths: the draws would be NaN or infinite
     s = Sampler.triangular(*params)  # accepted: all finite
-    message = f"invalid argument: sampling: triangular width max - min is too large to draw from ({bounds})"
+    message = "invalid argument: sampling: triangular width max - min is too large to draw from"
     rng = Rng(1)
     for call in (lambda: s.sample(rng), lambda: s.sample_n(3, rng), lambda: s.clamped(0, 1).sample_n_seeded(3, 1)):
         with pytest.raises(ValueError) as err:
