@@ -165,8 +165,8 @@ void raise_from_cpp(const char* where) {
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
-    case Kind::Core: PyErr_SetString(PyExc_ValueError, error_.display().c_str()); return nullptr;
-    case Kind::Plain: PyErr_SetString(PyExc_ValueError, error_.message.c_str()); return nullptr;
+    case Kind::Core: set_value_error(error_.display()); return nullptr;
+    case Kind::Plain: set_value_error(error_.message); return nullptr;
     case Kind::Raised: return nullptr;
   }
   return nullptr;
@@ -246,6 +246,11 @@ PyObject* py_str(const std::string& s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 PyObject* py_none() { Py_RETURN_NONE; }
+
+void set_value_error(const std::string& msg) {
+  Ref text(py_str(msg));
+  if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
 
 template <class V, class F>
 static PyObject* build_list(const V& v, F item) {

@@ -163,6 +163,10 @@ void raise_from_cpp(const char* where);
 /// Attaches "while processing '<param>'" to the current exception.
 void add_processing_note(const char* param);
 
+/// Sets a ValueError whose text is all of `msg`: messages quote user text, which
+/// may hold NUL characters that a C-string API would cut short.
+void set_value_error(const std::string& msg);
+
 // Result builders shared by all areas.
 PyObject* py_float(double v);
 PyObject* py_count(std::uint64_t v);

@@ -16,7 +16,7 @@ using Floats = std::vector<double>;
 bool check_method(Bound& a) {
   auto m = quarn::interp::parse_method(a.get<std::string>(3));
   if (!m.ok()) {
-    PyErr_SetString(PyExc_ValueError, m.error().display().c_str());
+    set_value_error(m.error().display());
     return false;
   }
   a.slots[3] = m.value();

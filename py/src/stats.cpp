@@ -196,7 +196,7 @@ bool check_correlation(Bound& a) {
   if (!mode) {
     const std::string msg = "unknown correlation '" + quarn::trim_lower(name) +
                             "' (expected 'independent' or 'comonotonic')";
-    PyErr_SetString(PyExc_ValueError, msg.c_str());
+    set_value_error(msg);
     return false;
   }
   a.slots[1] = *mode;
