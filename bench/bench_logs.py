@@ -111,27 +111,27 @@ def cutoff_moments_quad(f, s, c):
     return stats.norm.sf(zs), m1, m2
 
 
-def peer_petro(spec):
-    f0, s0 = peer_transform(spec.nonnet_por_mean, spec.nonnet_por_std)
-    psh, a1, a2 = cutoff_moments_quad(f0, s0, spec.net_cutoff)
+def peer_petro(zone):
+    f0, s0 = peer_transform(zone.nonnet_por_mean, zone.nonnet_por_std)
+    psh, a1, a2 = cutoff_moments_quad(f0, s0, zone.net_cutoff)
 
     def eq(p):
-        ps, b1, b2 = cutoff_moments_quad(p[0], p[1], spec.net_cutoff)
-        pi = (spec.ntg_target - psh) / (ps - psh)
-        mu = ((1 - pi) * a1 + pi * b1) / spec.ntg_target
-        q = ((1 - pi) * a2 + pi * b2) / spec.ntg_target
-        return [mu - spec.net_por_mean, np.sqrt(max(q - mu * mu, 0)) - spec.net_por_std]
+        ps, b1, b2 = cutoff_moments_quad(p[0], p[1], zone.net_cutoff)
+        pi = (zone.ntg_target - psh) / (ps - psh)
+        mu = ((1 - pi) * a1 + pi * b1) / zone.ntg_target
+        q = ((1 - pi) * a2 + pi * b2) / zone.ntg_target
+        return [mu - zone.net_por_mean, np.sqrt(max(q - mu * mu, 0)) - zone.net_por_std]
 
-    sol = optimize.root(eq, list(peer_transform(spec.net_por_mean, spec.net_por_std)), method="hybr")
+    sol = optimize.root(eq, list(peer_transform(zone.net_por_mean, zone.net_por_std)), method="hybr")
     assert sol.success
     return sol.x
 
 
 def bench_petro():
-    spec = qt.PetroZoneSpec(0.3, 0.2, 0.05, 0.05, 0.02, 2.0, 1.0)
-    tc, _ = best(lambda: qt.synth_petro_curves(spec, 0.1, 1, 5), repeat=5)
-    tp, _ = best(lambda: peer_petro(spec), repeat=3)
-    td, out = best(lambda: qt.synth_petro_curves(spec, 0.1, 1_000_000, 5))
+    zone = qt.PetroZoneSpec(0.3, 0.2, 0.05, 0.05, 0.02, 2.0, 1.0)
+    tc, _ = best(lambda: qt.synth_petro_curves(zone, 0.1, 1, 5), repeat=5)
+    tp, _ = best(lambda: peer_petro(zone), repeat=3)
+    td, out = best(lambda: qt.synth_petro_curves(zone, 0.1, 1_000_000, 5))
     phie, flag = np.array(out["phie"]), np.array(out["net_flag"])
     net = phie[flag == 1]
     # the realised curves meet the targets within sampling error (relative 3 %)

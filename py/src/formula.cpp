@@ -63,32 +63,8 @@ bool dict_of(PyObject* o, Slot& out, F value) {
   return true;
 }
 
-// Contiguous 1-D float64 buffers (NumPy arrays, array('d')) are copied in one go;
-// the values are those the item-by-item conversion would give. Everything else,
-// bytes included (a sequence of ints), converts item by item.
-bool as_property(PyObject* o, std::vector<double>& out) {
-  if (!PyBytes_Check(o) && PyObject_CheckBuffer(o)) {
-    Py_buffer view;
-    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
-      const char* f = view.format;
-      const bool native_f64 = view.ndim == 1 && view.itemsize == 8 && f &&
-                              (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
-                               (std::endian::native == std::endian::little && std::strcmp(f, "<d") == 0));
-      if (native_f64) {
-        const auto n = static_cast<std::size_t>(view.len / 8);
-        out.resize(n);
-        if (n > 0) std::memcpy(out.data(), view.buf, n * sizeof(double));
-      }
-      PyBuffer_Release(&view);
-      if (native_f64) return true;
-    } else {
-      PyErr_Clear();
-    }
-  }
-  return as_floats(o, out);
-}
-
-bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_property); }
+// as_floats copies 1-D float64 buffers (NumPy arrays, array('d')) in one step.
+bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_floats); }
 bool to_params(PyObject* o, Slot& out) { return dict_of<Params>(o, out, as_float); }
 
 PyObject* py_strs(const std::vector<std::string>& v) {

@@ -100,6 +100,12 @@ TEST_CASE("NodeSearch: geometry it cannot serve") {
   CHECK(!NodeSearch::make(Lattice{std::numeric_limits<double>::infinity(), 0, 1, 1, 4, 4, 0, false}, 2.0));
   CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 0, 4, 0, false}, 2.0));
   CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1, 4, 4, 0, false}, std::numeric_limits<double>::infinity()));
+  // squared distances that underflow or overflow no longer follow the ideal ones
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1e-300, 1e-300, 10, 10, 0, false}, 2.5e-300));
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1, 1e-200, 10, 10, 0, false}, 2.5));
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1e154, 1e154, 10, 10, 0, false}, 2.5e154));
+  CHECK(!NodeSearch::make(Lattice{0, 0, 1e160, 1e160, 10, 10, 0, false}, 1e300));
+  CHECK(!NodeSearch::make(Lattice{1e200, 0, 1, 1, 10, 10, 0, false}, 2.5));
 }
 
 namespace {

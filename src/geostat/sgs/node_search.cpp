@@ -18,7 +18,9 @@ std::optional<NodeSearch> NodeSearch::make(const Lattice& lat, double radius) {
   // of it.
   const double mag = std::fabs(lat.xori) + std::fabs(lat.yori) + static_cast<double>(lat.ncol) * ax +
                      static_cast<double>(lat.nrow) * ay;
-  if (!std::isfinite(mag)) return std::nullopt;
+  // Squared distances must stay normal and finite: an underflowing or overflowing d2
+  // no longer orders the points as their ideal distances do.
+  if (!std::isfinite(mag) || mag > 0x1p480 || std::min(ax, ay) < 0x1p-480) return std::nullopt;
   const double slack = mag * 0x1p-40;
   const double reach = radius + slack;
 

@@ -20,7 +20,7 @@ class NodeSearch {
   explicit NodeSearch(const Lattice& lattice) : frame_(lattice) {}
 
   /// A search for this lattice and radius, or none when the geometry does not suit it
-  /// (zero or non-finite spacing, non-finite positions, 2^32 nodes or more); the caller
+  /// (zero, non-finite or extreme spacing or extent, 2^32 nodes or more); the caller
   /// then uses NeighbourIndex throughout.
   [[nodiscard]] static std::optional<NodeSearch> make(const Lattice& lattice, double radius);
 
