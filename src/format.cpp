@@ -25,9 +25,36 @@ bool special(double v, std::string& out) {
 std::string num(double v) {
   std::string out;
   if (special(v, out)) return out;
-  char buf[400];  // the longest fixed form of a double (5e-324) is ~330 chars
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-  return std::string(buf, r.ptr);
+  // The shortest digits come from the scientific form; laid out in fixed notation
+  // they read back the same ("1e23" is 1 and 23 zeros, not the exact binary value
+  // 99999999999999991611392 that fixed-format to_chars would print).
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  const std::string s(buf, r.ptr);
+  const std::size_t e = s.find('e');
+  std::string digits;
+  bool neg = false;
+  for (std::size_t k = 0; k < e; ++k) {
+    if (s[k] == '-') neg = true;
+    else if (s[k] != '.') digits += s[k];
+  }
+  const int exp10 = std::stoi(s.substr(e + 1));
+  const int point = exp10 + 1;  // digits before the decimal point
+  const auto nd = static_cast<int>(digits.size());
+  if (neg) out += '-';
+  if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else if (point >= nd) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - nd), '0');
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(point));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(point), std::string::npos);
+  }
+  return out;
 }
 
 std::string num(std::uint64_t v) { return std::to_string(v); }

@@ -81,6 +81,9 @@ REPRS = [
                  "nrow=18446744073709551615, rotation_deg=12.5, yflip=false)", id="number-forms"),
     pytest.param((math.nan, math.inf, -math.inf, 2.5, 1, 1),
                  "Lattice(xori=NaN, yori=inf, xinc=-inf, yinc=2.5, ncol=1, nrow=1)", id="non-finite"),
+    pytest.param((1e23, -1.5e17, 9007199254740993, 5e-324, 1, 1),
+                 "Lattice(xori=100000000000000000000000, yori=-150000000000000000, xinc=9007199254740992, "
+                 "yinc=0." + "0" * 323 + "5, ncol=1, nrow=1)", id="shortest-digits-not-exact-binary"),
 ]
 
 

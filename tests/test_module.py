@@ -96,6 +96,8 @@ BINDING_ERRORS = [
                  "Lattice.__new__() got an unexpected keyword argument 'bogus'", id="unexpected-kw"),
     pytest.param(lambda: qt.Lattice(0, 0, 1, 1, 1, 1, xori=1), TypeError,
                  "Lattice.__new__() got multiple values for argument 'xori'", id="duplicate"),
+    pytest.param(lambda: qt.Lattice(0, 0, 1, 1, 1, 1, **{"a\0b": 1}), TypeError,
+                 "Lattice.__new__() got an unexpected keyword argument 'a\0b'", id="unexpected-kw-with-nul"),
     pytest.param(lambda: qt.Georef().lattice(1, 1, 1, 1, 0.0, False, 7), TypeError,
                  "Georef.lattice() takes from 4 to 6 positional arguments but 7 were given", id="method-too-many"),
     pytest.param(lambda: qt.Georef().origin(1), TypeError,

@@ -148,6 +148,8 @@ RESAMPLE_ERRORS = [
                  "unknown resample method 'cubic' (expected 'bilinear' or 'nearest')", id="method"),
     pytest.param(lambda: qt.resample([], qt.Lattice(0, 0, 1, 1, 2, 2), qt.Lattice(0, 0, 1, 1, 1, 1), " CUBIC\u3000"),
                  "unknown resample method 'cubic' (expected 'bilinear' or 'nearest')", id="method-before-shape"),
+    pytest.param(lambda: qt.resample([[1.0]], qt.Lattice(0, 0, 1, 1, 1, 1), qt.Lattice(0, 0, 1, 1, 1, 1), "Near\0est"),
+                 "unknown resample method 'near\0est' (expected 'bilinear' or 'nearest')", id="method-with-nul"),
     pytest.param(lambda: qt.resample([[1.0, 2.0], [3.0]], qt.Lattice(0, 0, 1, 1, 2, 2), qt.Lattice(0, 0, 1, 1, 1, 1)),
                  "src_grid must be a rectangular 2\u00d72 (ncol\u00d7nrow) nested list matching src_georef",
                  id="ragged"),

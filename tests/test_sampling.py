@@ -225,7 +225,7 @@ def test_truncated_normal_stays_inside():
 
 def test_overflowing_uniform_width_refuses_to_draw():
     s = Sampler.uniform(-1e308, 1e308)  # accepted: both bounds finite
-    message = "invalid argument: sampling: uniform width hi - lo overflows to infinity (lo = -1e308, hi = 1e308)"
+    message = "invalid argument: sampling: uniform width hi - lo overflows to infinity"
     rng = Rng(1)
     for call in (lambda: s.sample(rng), lambda: s.sample_n(3, rng), lambda: s.sample_n_seeded(3, 1),
                  lambda: s.clamped(-1, 1).sample(rng)):

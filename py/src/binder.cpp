@@ -36,7 +36,7 @@ std::string name_list(const std::vector<const char*>& names) {
   return s;
 }
 
-void type_error(const std::string& msg) { PyErr_SetString(PyExc_TypeError, msg.c_str()); }
+void type_error(const std::string& msg) { set_error(PyExc_TypeError, msg); }
 
 Ref default_object(const Default& d) {
   switch (d.tag) {
@@ -85,9 +85,11 @@ bool bind(const FunctionDef& d, PyObject* const* args, Py_ssize_t nargs, PyObjec
       if (idx == np) {
         Ref text(PyObject_Str(key));
         if (!text) return false;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+        Py_ssize_t len = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
         if (!utf8) return false;
-        type_error(full_name(d) + " got an unexpected keyword argument '" + utf8 + "'");
+        type_error(full_name(d) + " got an unexpected keyword argument '" +
+                   std::string(utf8, static_cast<std::size_t>(len)) + "'");
         return false;
       }
       if (objs[idx]) {
@@ -134,6 +136,11 @@ enum class Escape { None, NoMemory, Other };
 
 }  // namespace
 
+void set_error(PyObject* type, const std::string& msg) {
+  Ref text(PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
+  if (text) PyErr_SetObject(type, text.get());
+}
+
 void add_processing_note(const char* param) {
   if (!PyErr_Occurred()) return;
   PyObject *type, *val, *tb;
@@ -165,8 +172,8 @@ void raise_from_cpp(const char* where) {
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
-    case Kind::Core: set_value_error(error_.display()); return nullptr;
-    case Kind::Plain: set_value_error(error_.message); return nullptr;
+    case Kind::Core: set_error(PyExc_ValueError, error_.display()); return nullptr;
+    case Kind::Plain: set_error(PyExc_ValueError, error_.message); return nullptr;
     case Kind::Raised: return nullptr;
   }
   return nullptr;
@@ -246,11 +253,6 @@ PyObject* py_str(const std::string& s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 PyObject* py_none() { Py_RETURN_NONE; }
-
-void set_value_error(const std::string& msg) {
-  Ref text(py_str(msg));
-  if (text) PyErr_SetObject(PyExc_ValueError, text.get());
-}
 
 template <class V, class F>
 static PyObject* build_list(const V& v, F item) {

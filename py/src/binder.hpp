@@ -160,12 +160,11 @@ PyMethodDef method_entry(int extra_flags = 0) {
 /// Sets the exception of a C++ exception caught at the boundary.
 void raise_from_cpp(const char* where);
 
+/// Sets `type` with the whole of `msg`; messages can quote user text holding NULs.
+void set_error(PyObject* type, const std::string& msg);
+
 /// Attaches "while processing '<param>'" to the current exception.
 void add_processing_note(const char* param);
-
-/// Sets a ValueError whose text is all of `msg`: messages quote user text, which
-/// may hold NUL characters that a C-string API would cut short.
-void set_value_error(const std::string& msg);
 
 // Result builders shared by all areas.
 PyObject* py_float(double v);

@@ -42,7 +42,7 @@ bool model_check(Bound& a) {
   std::string key;
   const auto model = quarn::geostat::parse_variogram_model(a.get<std::string>(Idx), key);
   if (!model) {
-    PyErr_SetString(PyExc_ValueError, quarn::geostat::unknown_variogram_model_message(key).c_str());
+    set_error(PyExc_ValueError, quarn::geostat::unknown_variogram_model_message(key));
     return false;
   }
   a.slots[Idx] = *model;

@@ -16,7 +16,7 @@ using Floats = std::vector<double>;
 bool check_method(Bound& a) {
   auto m = quarn::interp::parse_method(a.get<std::string>(3));
   if (!m.ok()) {
-    set_value_error(m.error().display());
+    set_error(PyExc_ValueError, m.error().display());
     return false;
   }
   a.slots[3] = m.value();

@@ -33,7 +33,7 @@ bool check_resample(Bound& a) {
     mode = ResampleMode::Nearest;
   } else {
     const std::string msg = "unknown resample method '" + key + "' (expected 'bilinear' or 'nearest')";
-    PyErr_SetString(PyExc_ValueError, msg.c_str());
+    set_error(PyExc_ValueError, msg);
     return false;
   }
   a.slots[3] = mode;

@@ -196,7 +196,7 @@ bool check_correlation(Bound& a) {
   if (!mode) {
     const std::string msg = "unknown correlation '" + quarn::trim_lower(name) +
                             "' (expected 'independent' or 'comonotonic')";
-    set_value_error(msg);
+    set_error(PyExc_ValueError, msg);
     return false;
   }
   a.slots[1] = *mode;

@@ -97,8 +97,7 @@ Status Sampler::check_drawable() const {
   // Two finite bounds can still be further apart than the largest double
   // (-1e308, 1e308); such a draw would be inf or NaN, so refuse it before drawing.
   if (const auto* u = std::get_if<Uniform>(&v_); u && !std::isfinite(u->hi - u->lo))
-    return invalid_argument("sampling: uniform width hi - lo overflows to infinity (lo = " + fmt::debug(u->lo) +
-                            ", hi = " + fmt::debug(u->hi) + ")");
+    return invalid_argument("sampling: uniform width hi - lo overflows to infinity");
   return ok_status();
 }
 

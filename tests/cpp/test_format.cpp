@@ -18,6 +18,15 @@ TEST_CASE("num: shortest round trip without exponent") {
   CHECK_EQ(num(1e-7), std::string("0.0000001"));
   CHECK_EQ(num(-0.0), std::string("-0"));
   CHECK_EQ(num(0.1), std::string("0.1"));
+  CHECK_EQ(num(0.0), std::string("0"));
+  CHECK_EQ(num(-2.5), std::string("-2.5"));
+  CHECK_EQ(num(123.456), std::string("123.456"));
+  CHECK_EQ(num(1e23), std::string("100000000000000000000000"));  // not 99999999999999991611392
+  CHECK_EQ(num(-1.5e17), std::string("-150000000000000000"));
+  CHECK_EQ(num(9007199254740993.0), std::string("9007199254740992"));
+  CHECK_EQ(num(5e-324), "0." + std::string(323, '0') + "5");
+  CHECK_EQ(num(1.7976931348623157e308), "17976931348623157" + std::string(292, '0'));
+  CHECK_EQ(num(-0.000123), std::string("-0.000123"));
   CHECK_EQ(num(std::numeric_limits<double>::quiet_NaN()), std::string("NaN"));
   CHECK_EQ(num(std::numeric_limits<double>::infinity()), std::string("inf"));
   CHECK_EQ(num(-std::numeric_limits<double>::infinity()), std::string("-inf"));
