@@ -384,6 +384,14 @@ PETRO_ERRORS = [
                  "(P=0.0232) alone makes the net rock spread at least this wide (the net rock is bimodal: sand "
                  "\u22480.523 mixed with silty-shale net). Raise net_por.std, or reduce the leak (lower nonnet_por "
                  "mean/std, or the cutoff).", id="std-floor"),
+    pytest.param(qt.PetroZoneSpec(0.5, 0.08, 0.03, 0.08, 0.03, 1, 1), 0.1, 10,
+                 "invalid argument: synth_petro_curves: net_por mean 0.0800 is not reachable at ntg_target 0.5000 "
+                 f"with this nonnet_por/cutoff {EM} the implied sand level 0.0626 falls outside (cutoff 0.100, 1). "
+                 "Raise net_por mean or ntg_target.", id="mean-at-or-below-cutoff"),
+    # the starting sand (the net target itself) is the shale distribution: equal leaks above the cutoff
+    pytest.param(qt.PetroZoneSpec(0.9, 0.12, 0.02, 0.12, 0.02, 1, 1), 0.1, 10,
+                 "invalid argument: synth_petro_curves: calibration hit a degenerate sand distribution "
+                 "(P(sand\u2265cutoff) == P(shale\u2265cutoff)); check the specs.", id="degenerate-start"),
     # net porosity crowded just above the cutoff yet widely spread: no sand transform matches
     pytest.param(qt.PetroZoneSpec(0.43, 0.18, 0.09, 0.07, 0.02, 1, 1, 0.16), 0.1, 10,
                  "invalid argument: synth_petro_curves: calibration failed to converge for ntg_target 0.4300, "

@@ -236,6 +236,45 @@ def test_overflowing_uniform_width_refuses_to_draw():
     assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
 
 
+TRIANGLE_TOO_WIDE = [
+    pytest.param((-1e308, 0, 1e308), id="width-overflows"),
+    pytest.param((0, 1e308, 1.7e308), id="product-overflows"),
+    pytest.param((-1e154, -1e154, 1e154), id="mode-at-min"),
+]
+
+
+@pytest.mark.parametrize("params", TRIANGLE_TOO_WIDE)
+def test_too_wide_triangle_refuses_to_draw(params):
+    # its inverse cdf multiplies two widths: the draws would be NaN or infinite
+    s = Sampler.triangular(*params)  # accepted: all finite
+    message = "invalid argument: sampling: triangular width max - min is too large to draw from"
+    rng = Rng(1)
+    for call in (lambda: s.sample(rng), lambda: s.sample_n(3, rng), lambda: s.clamped(0, 1).sample_n_seeded(3, 1)):
+        with pytest.raises(ValueError) as err:
+            call()
+        assert str(err.value) == message
+    assert s.sample_n(0, rng) == []
+    assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
+
+
+def test_widest_drawable_triangle_stays_inside():
+    got = Sampler.triangular(-5e153, 0, 5e153).sample_n_seeded(2000, 3)
+    assert all(-5e153 <= x <= 5e153 for x in got)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda s, rng: s.sample_n(0, rng), lambda s, rng: s.sample_n_seeded(0, 1),
+     lambda s, rng: s.clamped(-1, 1).sample_n(0, rng)],
+    ids=["sample_n", "sample_n_seeded", "clamped"],
+)
+def test_overflowing_uniform_zero_draws_is_empty(call):
+    # no draw is made, so there is nothing to refuse
+    rng = Rng(1)
+    assert call(Sampler.uniform(-1e308, 1e308), rng) == []
+    assert hexes(Sampler.uniform(0, 1).sample_n(2, rng)) == hexes(Sampler.uniform(0, 1).sample_n_seeded(2, 1))
+
+
 @pytest.mark.bigalloc
 def test_huge_n_raises_instead_of_aborting():
     s = Sampler.normal(0, 1)

@@ -375,6 +375,8 @@ def test_tops_empty_wells_and_errors():
     with pytest.raises(ValueError) as err:
         qt.tops_from_surface(SURF, LAT, [[100, 200]], Sampler.uniform(-1e308, 1e308), 0)
     assert "uniform width hi - lo overflows to infinity" in str(err.value)
+    # no well, no draw: nothing to refuse
+    assert qt.tops_from_surface(SURF, LAT, [], Sampler.uniform(-1e308, 1e308), 0) == []
 
 
 def test_same_bits_in_a_fresh_process():

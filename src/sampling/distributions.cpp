@@ -98,6 +98,10 @@ Status Sampler::check_drawable() const {
   // (-1e308, 1e308); such a draw would be inf or NaN, so refuse it before drawing.
   if (const auto* u = std::get_if<Uniform>(&v_); u && !std::isfinite(u->hi - u->lo))
     return invalid_argument("sampling: uniform width hi - lo overflows to infinity");
+  // The triangular inverse cdf multiplies two quantities up to the width each; once the
+  // square of the width overflows, the draws come out NaN or infinite.
+  if (const auto* t = std::get_if<Triangular>(&v_); t && !std::isfinite((t->max - t->min) * (t->max - t->min)))
+    return invalid_argument("sampling: triangular width max - min is too large to draw from");
   return ok_status();
 }
 
@@ -108,6 +112,7 @@ Result<double> Sampler::sample(Stream& s) const {
 }
 
 Result<std::vector<double>> Sampler::sample_n(std::uint64_t n, Stream& s) const {
+  if (n == 0) return std::vector<double>{};  // no draw, so nothing to refuse
   QUARN_TRY(ok, check_drawable());
   QUARN_TRY(ok_n, check_count(n));
   (void)ok, (void)ok_n;

@@ -53,10 +53,11 @@ class Sampler {
   /// A Clamped around a copy of this sampler. Errors: InvalidArgument unless lo < hi, both finite.
   [[nodiscard]] Result<Clamped> clamped(double lo, double hi) const;
 
-  /// One draw. Errors: InvalidArgument for a uniform whose width hi - lo overflows
-  /// (checked before drawing, so the stream is untouched).
+  /// One draw. Errors: InvalidArgument for a uniform whose width hi - lo overflows, or a
+  /// triangular whose squared width does (checked before drawing, so the stream is untouched).
   [[nodiscard]] Result<double> sample(Stream& s) const;
-  /// n successive draws; n = 0 leaves the stream untouched. Errors as sample(), and
+  /// n successive draws; n = 0 gives an empty vector and leaves the stream untouched
+  /// (also for an overflowing uniform, since nothing is drawn). Errors as sample(), and
   /// InvalidArgument when n cannot be allocated at all.
   [[nodiscard]] Result<std::vector<double>> sample_n(std::uint64_t n, Stream& s) const;
 

@@ -58,7 +58,7 @@ struct ZoneSpec {
 [[nodiscard]] std::vector<std::uint8_t> facies_column(std::uint64_t n, double depth_step, double ntg_target,
                                                       double bed_scale_m, std::uint64_t seed);
 
-/// "<op>: n = <n> samples is more than the <limit> that can be drawn" when n is too large.
+/// "<op>: <n> samples requested, more than the limit of <limit>" when n is too large.
 [[nodiscard]] Status check_sample_count(const char* op, std::uint64_t n);
 
 }  // namespace quarn::synth

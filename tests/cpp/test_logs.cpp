@@ -2,6 +2,7 @@
 // synthetic logs, checked where Python cannot reach.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -183,4 +184,185 @@ TEST_CASE("calibration matches the net moments of the solved mixture") {
     CHECK(std::fabs(mu - z.net_por_mean) < 1e-7);
     CHECK(std::fabs(std::sqrt(q - mu * mu) - z.net_por_std) < 1e-7);
   }
+}
+
+// ---- literal restatements: the optimised code must give the very same bits ------------------
+
+namespace {
+
+// The nested bisection run to its iteration limits, without shortcuts.
+SynthTransform bisection_in_full(double mean, double sd) {
+  const auto& z = quadrature_nodes();
+  auto moments = [&](double s, double f, double& m, double& var) {
+    double a = 0.0, b = 0.0;
+    for (double zi : z) {
+      const double y = logistic(zi * s + f);
+      a += y;
+      b += y * y;
+    }
+    m = a / 256.0;
+    var = std::fmax(b / 256.0 - m * m, 0.0);
+  };
+  const double v = sd * sd;
+  double lo = 1e-6, hi = 60.0, s = 0.0, f = 0.0;
+  for (int outer = 0; outer < 200; ++outer) {
+    s = (lo + hi) / 2.0;
+    double a = -40.0, b = 40.0, m = 0.0, var = 0.0;
+    bool hit = false;
+    for (int inner = 0; inner < 200 && !hit; ++inner) {
+      f = (a + b) / 2.0;
+      moments(s, f, m, var);
+      if (std::fabs(m - mean) <= 1e-12)
+        hit = true;
+      else if (mean > m)
+        a = f;
+      else
+        b = f;
+    }
+    if (!hit) f = (a + b) / 2.0;
+    moments(s, f, m, var);
+    if (std::fabs(var - v) <= 1e-10) break;
+    if (v > var)
+      lo = s;
+    else
+      hi = s;
+  }
+  return SynthTransform{f, s};
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+TEST_CASE("transform solve equals the nested bisection run to its limits, stalled brackets included") {
+  // ordinary targets; a location pinned at -40 / +40 (the inner bracket shrinks onto an end and its
+  // midpoint rounds to it); a scale pinned at 60 (outer bracket stalls); tiny spreads
+  const double targets[][2] = {{0.5, 0.1},     {0.2, 0.05},   {0.97, 0.02},    {1e-300, 1e-160},
+                               {1e-9, 1e-12},  {1 - 1e-9, 1e-12}, {0.5, 0.4999}, {0.25, 0.43},
+                               {0.6, 0.489},   {0.3, 1e-9},   {0.001, 1e-8},   {0.2, 0.3999}};
+  for (const auto& t : targets) {
+    auto r = SynthTransform::make(t[0], t[1]);
+    CHECK(r.ok());
+    if (!r.ok()) continue;
+    const SynthTransform ref = bisection_in_full(t[0], t[1]);
+    CHECK(same_bits(r->location, ref.location));
+    CHECK(same_bits(r->scale, ref.scale));
+  }
+  const SynthTransform pinned_location = bisection_in_full(1e-300, 1e-160);
+  const SynthTransform pinned_scale = bisection_in_full(0.25, 0.43);
+  CHECK_EQ(pinned_location.location, -40.0);
+  CHECK_EQ(pinned_scale.scale, 60.0);
+}
+
+TEST_CASE("cutoff moments are composite Simpson over 2000 intervals, bit for bit") {
+  // z* inside (-8, 8), clamped at -8, and just below 8
+  const double cases[][3] = {{-1.2, 0.8, 0.1}, {6.0, 0.5, 0.05}, {-3.0, 0.45, 0.05}, {0.4, 2.5, 0.3}};
+  for (const auto& c : cases) {
+    const double f = c[0], s = c[1], cut = c[2];
+    const double zstar = (std::log(cut / (1.0 - cut)) - f) / s;
+    const double zlo = std::fmax(zstar, -8.0);
+    const double h = (8.0 - zlo) / 2000.0;
+    double s1 = 0.0, s2 = 0.0;
+    for (int i = 0; i <= 2000; ++i) {
+      const double zi = static_cast<double>(i) * h + zlo;
+      const double y = logistic(s * zi + f);
+      const double phi = std::exp(-(zi * zi) / 2.0) / 2.5066282746310007;
+      const double w = i == 0 || i == 2000 ? 1.0 : i % 2 == 1 ? 4.0 : 2.0;
+      s1 += w * y * phi;
+      s2 += w * (y * y) * phi;
+    }
+    const CutoffMoments m = cutoff_moments(f, s, cut);
+    CHECK(same_bits(m.m1, h / 3.0 * s1));
+    CHECK(same_bits(m.m2, h / 3.0 * s2));
+  }
+}
+
+namespace {
+
+struct Net {
+  bool degenerate;
+  double pi, r_m, r_s;
+};
+
+Net net_at(const PetroZoneSpec& z, const CutoffMoments& sh, double f, double s) {
+  const CutoffMoments sd = cutoff_moments(f, s, z.net_cutoff);
+  if (std::fabs(sd.p_above - sh.p_above) < 1e-12) return {true, 0.0, 0.0, 0.0};
+  const double pi = (z.ntg_target - sh.p_above) / (sd.p_above - sh.p_above);
+  const double mu = ((1.0 - pi) * sh.m1 + pi * sd.m1) / z.ntg_target;
+  const double q = ((1.0 - pi) * sh.m2 + pi * sd.m2) / z.ntg_target;
+  return {false, pi, mu - z.net_por_mean, std::sqrt(std::fmax(q - mu * mu, 0.0)) - z.net_por_std};
+}
+
+bool pi_inside(double pi) { return 1e-9 < pi && pi < 0.999999999; }
+
+// The damped Newton iteration as written out, from the net-target transform.
+// Returns false where the calibration must fail.
+bool newton_in_full(const PetroZoneSpec& z, double& f_out, double& s_out, double& pi_out) {
+  const SynthTransform shale = *SynthTransform::make(z.nonnet_por_mean, z.nonnet_por_std);
+  const CutoffMoments sh = cutoff_moments(shale.location, shale.scale, z.net_cutoff);
+  const SynthTransform guess = *SynthTransform::make(z.net_por_mean, z.net_por_std);
+  double f = guess.location, s = guess.scale;
+  bool converged = false;
+  for (int accepted = 0; accepted < 200;) {
+    const Net e = net_at(z, sh, f, s);
+    if (e.degenerate) return false;
+    if (std::fabs(e.r_m) < 1e-9 && std::fabs(e.r_s) < 1e-9 && pi_inside(e.pi)) {
+      converged = true;
+      break;
+    }
+    const Net fp = net_at(z, sh, f + 1e-5, s), fm = net_at(z, sh, f - 1e-5, s);
+    const Net sp = net_at(z, sh, f, std::fmin(s + 1e-5, 60.0)), sm = net_at(z, sh, f, std::fmax(s - 1e-5, 1e-4));
+    if (fp.degenerate || fm.degenerate || sp.degenerate || sm.degenerate) return false;
+    const double mf = (fp.r_m - fm.r_m) / 2e-5, sf = (fp.r_s - fm.r_s) / 2e-5;
+    const double ms = (sp.r_m - sm.r_m) / 2e-5, ss = (sp.r_s - sm.r_s) / 2e-5;
+    const double det = ss * mf - sf * ms;
+    if (std::fabs(det) < 1e-16) break;
+    const double df = -(e.r_m * ss - ms * e.r_s) / det;
+    const double ds = -(e.r_s * mf - sf * e.r_m) / det;
+    const double base = std::sqrt(e.r_s * e.r_s + e.r_m * e.r_m);
+    double a = 1.0;
+    int trial = 0;
+    for (; trial < 50; ++trial, a /= 2.0) {
+      const double f1 = f + df * a;
+      const double s1 = std::fmin(60.0, std::fmax(1e-4, s + ds * a));
+      const Net c = net_at(z, sh, f1, s1);
+      if (!c.degenerate && pi_inside(c.pi) && std::sqrt(c.r_m * c.r_m + c.r_s * c.r_s) < base) {
+        f = f1;
+        s = s1;
+        break;
+      }
+    }
+    if (trial == 50) break;
+    ++accepted;
+  }
+  const Net fin = net_at(z, sh, f, s);
+  if (fin.degenerate) return false;
+  if (!converged && (std::fabs(fin.r_m) >= 1e-7 || std::fabs(fin.r_s) >= 1e-7)) return false;
+  f_out = f;
+  s_out = s;
+  pi_out = fin.pi;
+  return pi_inside(fin.pi);
+}
+
+}  // namespace
+
+TEST_CASE("calibration is the damped Newton iteration as written out, bit for bit") {
+  const PetroZoneSpec specs[] = {*PetroZoneSpec::make(0.3, 0.2, 0.05, 0.05, 0.02, 2.0, 1.0),
+                                 *PetroZoneSpec::make(0.6, 0.22, 0.04, 0.06, 0.03, 1.0, 0.5),
+                                 *PetroZoneSpec::make(0.15, 0.18, 0.03, 0.04, 0.02, 3.0, 2.0, 0.12),
+                                 *PetroZoneSpec::make(0.45, 0.25, 0.1, 0.08, 0.04, 0.5, 0.3),
+                                 *PetroZoneSpec::make(0.43, 0.18, 0.09, 0.07, 0.02, 1.0, 1.0, 0.16)};
+  int feasible = 0;
+  for (const auto& z : specs) {
+    double f = 0.0, s = 0.0, pi = 0.0;
+    const bool ok = newton_in_full(z, f, s, pi);
+    auto cal = calibrate_petro(z);
+    CHECK_EQ(cal.ok(), ok);
+    if (!ok || !cal.ok()) continue;
+    ++feasible;
+    CHECK(same_bits(cal->sand.location, f));
+    CHECK(same_bits(cal->sand.scale, s));
+    CHECK(same_bits(cal->sand_fraction, pi));
+  }
+  CHECK_EQ(feasible, 4);
 }
