@@ -480,6 +480,28 @@ def test_dome_noise_is_the_simulation():
         as_bytes(qt.synth_dome_surface(lat, 5.0, 1.0, 2.0, 0.25, SPH, 4)), (25, 25))
 
 
+@pytest.mark.parametrize(
+    ("lattice", "variogram", "radius"),
+    [
+        pytest.param(qt.Lattice(0, 0, 1, 2, 30, 20), qt.Variogram("spherical", 0.0, 1.0, 10.0), 15.0,
+                     id="one-and-a-half-ranges"),
+        pytest.param(qt.Lattice(5, 7, -3, 2, 30, 20), qt.Variogram("exponential", 0.1, 0.9, 7.5), 12.0,
+                     id="four-of-the-larger-spacing"),
+    ],
+)
+def test_generators_neighbourhood(lattice, variogram, radius):
+    """The generators simulate with 24 neighbours within max(1.5 * range, 4 * spacing):
+    the same sweep as sgs with that neighbourhood, conditioned only through values equal
+    to their own normal scores placed off the lattice (an identity back-transform)."""
+    scores = [statistics.NormalDist().inv_cdf((k + 0.5) / 4000) for k in range(4000)]
+    data = [[-1e6, -1e6, q] for q in scores]
+    unit = noise(lattice, 1.0, variogram, 42)
+    inside = np.abs(unit) < 3.4  # beyond the extreme scores sgs clamps
+    for count, r, same in [(24, radius, True), (24, radius * 0.99, False), (23, radius, False)]:
+        field = flat(qt.sgs_flat(data, lattice, variogram, count, r, 42))
+        assert (np.abs(field - unit)[inside].max() < 1e-12) == same, (count, r)
+
+
 def test_dome_closure_outline():
     lat = qt.Lattice(431000, 6521000, 25, 25, 81, 61, 15.0)
     relief, level = 120.0, 80.0
