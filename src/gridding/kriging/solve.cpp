@@ -7,16 +7,19 @@ namespace quarn::gridding::kriging {
 
 bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm) {
   for (std::size_t i = 0; i < m; ++i) perm[i] = i;
-  for (std::size_t j = 0; j < m; ++j) {
-    std::size_t p = j;
-    double best = std::fabs(a[j * m + j]);
-    for (std::size_t k = j + 1; k < m; ++k) {
-      const double v = std::fabs(a[k * m + j]);
-      if (v > best) {
-        best = v;
-        p = k;
-      }
+  if (m == 0) return true;
+  // Pivot candidate of column 0; for later columns it is found while the previous
+  // column's elimination writes that column (same rows, same ascending order).
+  std::size_t p = 0;
+  double best = std::fabs(a[0]);
+  for (std::size_t k = 1; k < m; ++k) {
+    const double v = std::fabs(a[k * m]);
+    if (v > best) {
+      best = v;
+      p = k;
     }
+  }
+  for (std::size_t j = 0; j < m; ++j) {
     if (best == 0.0) return false;
     if (p != j) {
       for (std::size_t c = 0; c < m; ++c) std::swap(a[j * m + c], a[p * m + c]);
@@ -24,11 +27,43 @@ bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm) 
     }
     const double pivot = a[j * m + j];
     const double* __restrict rowj = &a[j * m];  // rows j and l never overlap
-    for (std::size_t l = j + 1; l < m; ++l) {
-      double* __restrict rowl = &a[l * m];
-      const double f = rowl[j] / pivot;
-      rowl[j] = f;
-      for (std::size_t c = j + 1; c < m; ++c) rowl[c] -= rowj[c] * f;
+    const std::size_t next = j + 1;
+    p = next;
+    best = 0.0;
+    std::size_t l = next;
+    // Two rows at a time share the loads of row j; each element's arithmetic is unchanged.
+    for (; l + 1 < m; l += 2) {
+      double* __restrict r1 = &a[l * m];
+      double* __restrict r2 = &a[(l + 1) * m];
+      const double f1 = r1[j] / pivot;
+      const double f2 = r2[j] / pivot;
+      r1[j] = f1;
+      r2[j] = f2;
+      for (std::size_t c = next; c < m; ++c) {
+        r1[c] -= rowj[c] * f1;
+        r2[c] -= rowj[c] * f2;
+      }
+      const double v1 = std::fabs(r1[next]);
+      const double v2 = std::fabs(r2[next]);
+      if (l == next || v1 > best) {
+        best = v1;
+        p = l;
+      }
+      if (v2 > best) {
+        best = v2;
+        p = l + 1;
+      }
+    }
+    if (l < m) {
+      double* __restrict r1 = &a[l * m];
+      const double f1 = r1[j] / pivot;
+      r1[j] = f1;
+      for (std::size_t c = next; c < m; ++c) r1[c] -= rowj[c] * f1;
+      const double v1 = std::fabs(r1[next]);
+      if (l == next || v1 > best) {
+        best = v1;
+        p = l;
+      }
     }
   }
   return true;
