@@ -19,7 +19,8 @@ namespace quarn::synth::wells {
 
 /// One top per well: the surface value plus the k-th residual draw from seeded_rng(seed);
 /// a residual is drawn for every well, also where the surface is undefined (NaN top).
-/// Errors: those of the residual's draw (an overflowing uniform width).
+/// Errors: those of the residual's draws (a uniform or triangular too wide to draw from);
+/// none for an empty `well_xy`, where nothing is drawn.
 [[nodiscard]] Result<std::vector<double>> tops_from_surface(const Field& surface, const Lattice& lattice,
                                                             std::span<const std::pair<double, double>> well_xy,
                                                             const sampling::Sampler& residual, std::uint64_t seed);
