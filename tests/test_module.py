@@ -59,11 +59,17 @@ def test_every_function_has_a_text_signature():
 SIGNATURES = [
     pytest.param(lambda: qt.Lattice, "(xori, yori, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)",
                  id="Lattice"),
-    pytest.param(lambda: qt.Georef.lattice, "(self, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)",
+    pytest.param(lambda: qt.Georef.lattice, "(self, /, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)",
                  id="Georef.lattice"),
     pytest.param(lambda: qt.Georef, "(east0=None, north0=None)", id="Georef"),
     pytest.param(lambda: qt.resample, "(src_grid, src_georef, target, method='bilinear')", id="resample"),
-    pytest.param(lambda: qt.Lattice.xy_to_ij, "(self, x, y)", id="xy_to_ij"),
+    pytest.param(lambda: qt.Lattice.xy_to_ij, "(self, /, x, y)", id="xy_to_ij"),
+    # a bound method hides its instance, as for the interpreter's own methods
+    pytest.param(lambda: qt.Lattice(0, 0, 1, 1, 1, 1).xy_to_ij, "(x, y)", id="bound-xy_to_ij"),
+    pytest.param(lambda: qt.Georef().lattice, "(xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)",
+                 id="bound-Georef.lattice"),
+    pytest.param(lambda: qt.Georef().origin, "()", id="bound-no-arguments"),
+    pytest.param(lambda: qt.Sampler.uniform(0, 1).sample_n, "(n, rng)", id="bound-Sampler.sample_n"),
 ]
 
 

@@ -161,7 +161,9 @@ def test_stub_signature_matches_runtime(qualname, kind, owner, node):
     elif kind == "method":
         assert inspect.ismethoddescriptor(raw) and not isinstance(raw, staticmethod)
         assert [a.arg for a in node.args.args][:1] == ["self"]
-        assert str(_signature_from_ast(node, False)) == str(inspect.signature(getattr(cls, node.name)))
+        # At run time the instance is positional-only, as for the interpreter's own methods.
+        runtime = str(inspect.signature(getattr(cls, node.name))).replace("(self, /, ", "(self, ")
+        assert str(_signature_from_ast(node, False)) == runtime.replace("(self, /)", "(self)")
     else:  # property: a read-only data descriptor at run time, `(self)` in the stub
         assert inspect.isdatadescriptor(raw) and not callable(raw)
         assert str(_signature_from_ast(node, False)) == "(self)"

@@ -184,7 +184,7 @@ const FunctionDef kAnisoDistance{
     .name = "anisotropic_distance",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
-    .doc = "anisotropic_distance(self, dx, dy, dz=0.0)\n--\n\n"
+    .doc = "anisotropic_distance($self, dx, dy, dz=0.0)\n--\n\n"
            "The separation (dx east, dy north, dz up) scaled into units of the major range:\n"
            "a separation of `minor` across the major axis, or of `vertical` along z, counts\n"
            "as `major`.",
@@ -198,7 +198,7 @@ const FunctionDef kGammaOffset{
     .name = "gamma_offset",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
-    .doc = "gamma_offset(self, dx, dy, dz=0.0)\n--\n\n"
+    .doc = "gamma_offset($self, dx, dy, dz=0.0)\n--\n\n"
            "Semivariance for the separation (dx east, dy north, dz up); 0 at zero separation.",
     .call = [](Bound& a) -> Outcome {
       return value(self_aniso(a).gamma_offset(a.get<double>(0), a.get<double>(1), a.get<double>(2)), py_float);

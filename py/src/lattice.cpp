@@ -41,7 +41,7 @@ const FunctionDef kStepVectors{
     .name = "step_vectors",
     .owner = "Lattice",
     .params = {},
-    .doc = "step_vectors(self)\n--\n\n"
+    .doc = "step_vectors($self)\n--\n\n"
            "The world displacement of one step in +I and in +J: `([Ix, Iy], [Jx, Jy])`.",
     .call = [](Bound& a) -> Outcome {
       return value(self_lattice(a).step_vectors(), [](const std::array<std::array<double, 2>, 2>& s) {
@@ -62,7 +62,7 @@ const FunctionDef kIntrinsicToWorld{
     .name = "intrinsic_to_world",
     .owner = "Lattice",
     .params = kFiFj,
-    .doc = "intrinsic_to_world(self, fi, fj)\n--\n\n"
+    .doc = "intrinsic_to_world($self, fi, fj)\n--\n\n"
            "World `(x, y)` of fractional intrinsic coordinates `(fi, fj)`.",
     .call = [](Bound& a) -> Outcome {
       return value(self_lattice(a).intrinsic_to_world(a.get<double>(0), a.get<double>(1)), py_pair_tuple);
@@ -73,7 +73,7 @@ const FunctionDef kWorldToIntrinsic{
     .name = "world_to_intrinsic",
     .owner = "Lattice",
     .params = kXY,
-    .doc = "world_to_intrinsic(self, x, y)\n--\n\n"
+    .doc = "world_to_intrinsic($self, x, y)\n--\n\n"
            "Fractional intrinsic `(fi, fj)` of a world point, or `None` where the inverse\n"
            "is undefined (zero spacing, non-finite input or result).",
     .call = [](Bound& a) -> Outcome {
@@ -85,7 +85,7 @@ const FunctionDef kNodeXY{
     .name = "node_xy",
     .owner = "Lattice",
     .params = kIJ,
-    .doc = "node_xy(self, i, j)\n--\n\n"
+    .doc = "node_xy($self, i, j)\n--\n\n"
            "World `(x, y)` of node `(i, j)`; compatibility alias of `intrinsic_to_world`.",
     .call = [](Bound& a) -> Outcome {
       return value(self_lattice(a).node_xy(a.get<std::uint64_t>(0), a.get<std::uint64_t>(1)), py_pair_tuple);
@@ -96,7 +96,7 @@ const FunctionDef kXYToIJ{
     .name = "xy_to_ij",
     .owner = "Lattice",
     .params = kXY,
-    .doc = "xy_to_ij(self, x, y)\n--\n\n",
+    .doc = "xy_to_ij($self, x, y)\n--\n\n",
     .call = [](Bound& a) -> Outcome {
       return value(self_lattice(a).world_to_intrinsic(a.get<double>(0), a.get<double>(1)), optional_pair);
     },
@@ -167,7 +167,7 @@ const FunctionDef kOrigin{
     .name = "origin",
     .owner = "Georef",
     .params = {},
-    .doc = "origin(self)\n--\n\nThe origin as an `[east, north]` world point.",
+    .doc = "origin($self)\n--\n\nThe origin as an `[east, north]` world point.",
     .call = [](Bound& a) -> Outcome {
       const Georef& g = self_georef(a);
       return value(std::pair{g.east0, g.north0}, py_pair_list);
@@ -187,7 +187,7 @@ const FunctionDef kGeorefLattice{
     .name = "lattice",
     .owner = "Georef",
     .params = kGeorefLatticeParams,
-    .doc = "lattice(self, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)\n--\n\n"
+    .doc = "lattice($self, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)\n--\n\n"
            "A world-placed `Lattice` of `ncol \u00d7 nrow` nodes at spacing `(xinc, yinc)`,\n"
            "node `(0, 0)` pinned to this origin.",
     .call = [](Bound& a) -> Outcome {
@@ -203,7 +203,7 @@ const FunctionDef kPlacePoint{
     .name = "place_point",
     .owner = "Georef",
     .params = kLocalParam,
-    .doc = "place_point(self, local)\n--\n\nTranslate a local `[x, y]` (from `(0, 0)`) into this world frame.",
+    .doc = "place_point($self, local)\n--\n\nTranslate a local `[x, y]` (from `(0, 0)`) into this world frame.",
     .call = [](Bound& a) -> Outcome {
       return value(self_georef(a).place_point(a.get<Pair>(0)), py_pair_list);
     },
@@ -215,7 +215,7 @@ const FunctionDef kPlacePoints{
     .name = "place_points",
     .owner = "Georef",
     .params = kLocalsParam,
-    .doc = "place_points(self, locals)\n--\n\nTranslate a list of local `[x, y]` points into this world frame.",
+    .doc = "place_points($self, locals)\n--\n\nTranslate a list of local `[x, y]` points into this world frame.",
     .call = [](Bound& a) -> Outcome {
       return value(self_georef(a).place_points(a.get<std::vector<Pair>>(0)), py_pair_lists);
     },
@@ -231,7 +231,7 @@ const FunctionDef kPlaceIntrinsic{
     .name = "place_intrinsic",
     .owner = "Georef",
     .params = kPlaceIntrinsicParams,
-    .doc = "place_intrinsic(self, intrinsic, rotation_deg=0.0, yflip=False)\n--\n\n"
+    .doc = "place_intrinsic($self, intrinsic, rotation_deg=0.0, yflip=False)\n--\n\n"
            "Place a local point through a rotated/flipped intrinsic frame.",
     .call = [](Bound& a) -> Outcome {
       return done(self_georef(a).place_intrinsic(a.get<Pair>(0), a.get<double>(1), a.get<bool>(2)), py_pair_list);

@@ -152,7 +152,7 @@ const FunctionDef kClampedOf{
     .name = "clamped",
     .owner = "Sampler",
     .params = kTwoParams,
-    .doc = "clamped(self, lo, hi)\n--\n\n"
+    .doc = "clamped($self, lo, hi)\n--\n\n"
            "A `Clamped` around a copy of this sampler: out-of-range draws snap to the\n"
            "nearest bound (mass piles up at lo and hi; compare `truncated_normal`).",
     .call = [](Bound& a) -> Outcome {
@@ -164,7 +164,7 @@ const FunctionDef kSamplerSample{
     .name = "sample",
     .owner = "Sampler",
     .params = kSampleParams,
-    .doc = "sample(self, rng)\n--\n\nOne draw, advancing `rng`.",
+    .doc = "sample($self, rng)\n--\n\nOne draw, advancing `rng`.",
     .call = sample_one<Sampler>,
 };
 
@@ -172,7 +172,7 @@ const FunctionDef kSamplerSampleN{
     .name = "sample_n",
     .owner = "Sampler",
     .params = kSampleNParams,
-    .doc = "sample_n(self, n, rng)\n--\n\nA list of `n` draws, advancing `rng`.",
+    .doc = "sample_n($self, n, rng)\n--\n\nA list of `n` draws, advancing `rng`.",
     .call = sample_many<Sampler>,
 };
 
@@ -180,7 +180,7 @@ const FunctionDef kSamplerSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Sampler",
     .params = kSampleNSeededParams,
-    .doc = "sample_n_seeded(self, n, seed)\n--\n\nA list of `n` draws from a fresh `Rng(seed)`.",
+    .doc = "sample_n_seeded($self, n, seed)\n--\n\nA list of `n` draws from a fresh `Rng(seed)`.",
     .call = sample_many_seeded<Sampler>,
 };
 
@@ -216,7 +216,7 @@ const FunctionDef kClampedSample{
     .name = "sample",
     .owner = "Clamped",
     .params = kSampleParams,
-    .doc = "sample(self, rng)\n--\n\nOne inner draw clamped into [lo, hi], advancing `rng`.",
+    .doc = "sample($self, rng)\n--\n\nOne inner draw clamped into [lo, hi], advancing `rng`.",
     .call = sample_one<Clamped>,
 };
 
@@ -224,7 +224,7 @@ const FunctionDef kClampedSampleN{
     .name = "sample_n",
     .owner = "Clamped",
     .params = kSampleNParams,
-    .doc = "sample_n(self, n, rng)\n--\n\nA list of `n` clamped draws, advancing `rng`.",
+    .doc = "sample_n($self, n, rng)\n--\n\nA list of `n` clamped draws, advancing `rng`.",
     .call = sample_many<Clamped>,
 };
 
@@ -232,7 +232,7 @@ const FunctionDef kClampedSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Clamped",
     .params = kSampleNSeededParams,
-    .doc = "sample_n_seeded(self, n, seed)\n--\n\nA list of `n` clamped draws from a fresh `Rng(seed)`.",
+    .doc = "sample_n_seeded($self, n, seed)\n--\n\nA list of `n` clamped draws from a fresh `Rng(seed)`.",
     .call = sample_many_seeded<Clamped>,
 };
 

@@ -155,7 +155,7 @@ const FunctionDef kToDict{
     .name = "to_dict",
     .owner = "ReservoirSummary",
     .params = {},
-    .doc = "to_dict(self)\n--\n\nA new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
+    .doc = "to_dict($self)\n--\n\nA new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
     .call = [](Bound& a) -> Outcome { return value(unwrap<ReservoirSummary>(a.self), summary_dict); },
 };
 
