@@ -80,6 +80,10 @@ PARSE_ERRORS = [
     pytest.param("y = a >= >= b", "expected formula expression, got Ge", id="double-ge"),
     pytest.param("y = == b", "expected formula expression, got EqEq", id="leading-eqeq"),
     pytest.param("y = != b", "expected formula expression, got Ne", id="leading-ne"),
+    # User text quoted in a message keeps every character, NUL included.
+    pytest.param("y = a\x00b", "unexpected character `\x00` in formula expression", id="nul-character"),
+    pytest.param("y\x00 + 1", "formula assignment missing `=`: y\x00 + 1", id="nul-in-missing-sign"),
+    pytest.param("a\x00b = 1", "invalid assignment lhs `a\x00b`: expected a bare identifier", id="nul-in-lhs"),
 ]
 
 

@@ -122,6 +122,8 @@ ERRORS = [
                  id="unknown-method"),
     pytest.param([0], [], [0], "quadratic", "invalid argument: unknown interpolation method 'quadratic'",
                  id="method-before-knots"),
+    pytest.param([0, 1], [0, 1], [0], "li\x00near", "invalid argument: unknown interpolation method 'li\x00near'",
+                 id="method-name-with-nul"),
 ]
 
 

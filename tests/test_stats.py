@@ -282,6 +282,7 @@ def test_aggregate(segments, args, expected):
     pytest.param([[1]], "como", "como", id="short-prefix"),
     pytest.param([[1]], "independents", "independents", id="longer"),
     pytest.param([[1]], "  Ind  ", "ind", id="shown-normalised"),
+    pytest.param([[1]], "in\x00dep", "in\x00dep", id="nul-kept-in-message"),
 ])
 def test_aggregate_correlation_errors(segments, name, shown):
     assert value_error(qt.aggregate, segments, name) == (
