@@ -156,6 +156,9 @@ AZIMUTHS = [
     pytest.param(370.0, 10.0, id="370"),
     pytest.param(-90.0, 270.0, id="neg90"),
     pytest.param(359.5, 359.5, id="kept"),
+    # fmod gives -1e-20, and -1e-20 + 360 rounds to 360 itself: stored as 0, never 360.
+    pytest.param(-1e-20, 0.0, id="tiny-neg-rounds-up"),
+    pytest.param(-1e-13, float.fromhex("0x1.67ffffffffffep+8"), id="small-neg-below-360"),
 ]
 
 

@@ -82,13 +82,34 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   const LatticeFrame frame(lattice);
   std::vector<Neighbour> found;
   found.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, entries.size())));
+  if (nc == 0 || nr == 0) return out;  // no node (the other count may be huge)
   gridding::kriging::LuBuffers buf;
+  gridding::kriging::PairGammaCache cache;
+  cache.reset(data.x.size());
+  // A node's k nearest lie within (previous node's k-th distance + the step between the
+  // two nodes), so the search first tries that smaller radius. When it still finds k
+  // points they are exactly the k nearest within `radius` (every point outside it is
+  // farther than all of them); otherwise the full search runs.
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, index.size()));
+  double prev_x = 0.0, prev_y = 0.0, prev_far = -1.0;
   for (std::size_t j = 0; j < nr; ++j) {
     for (std::size_t i = 0; i < nc; ++i) {
       const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
-      index.nearest_within(x, y, max_neighbours, radius, found);
+      bool searched = false;
+      if (prev_far >= 0.0) {
+        const double sx = x - prev_x, sy = y - prev_y;
+        const double reach = (prev_far + std::sqrt(sx * sx + sy * sy)) * (1.0 + 1e-9);
+        if (reach < radius) {
+          index.nearest_within(x, y, max_neighbours, reach, found);
+          searched = found.size() == want;
+        }
+      }
+      if (!searched) index.nearest_within(x, y, max_neighbours, radius, found);
+      prev_x = x;
+      prev_y = y;
+      prev_far = want > 0 && found.size() == want ? found.back().distance : -1.0;
       if (found.empty()) continue;
-      const auto k = gridding::kriging::ordinary_krige(data.x, data.y, data.z, found, variogram, buf);
+      const auto k = gridding::kriging::ordinary_krige(data.x, data.y, data.z, found, variogram, buf, &cache);
       if (!k) continue;
       out.estimate.at(i, j) = k->estimate;
       out.variance.at(i, j) = k->variance;

@@ -64,6 +64,9 @@ Result<AnisotropicVariogram> AnisotropicVariogram::make(VariogramModel model, do
     return invalid_argument("anisotropic variogram: major, minor and vertical ranges must be positive");
   double az = std::fmod(azimuth, 360.0);
   if (az < 0.0) az = az + 360.0;
+  // A tiny negative remainder plus 360 rounds to 360 itself; the stored azimuth stays in
+  // [0, 360), and 360 is the same direction as 0.
+  if (az == 360.0) az = 0.0;
   const double t = az * kDegToRad;
   return AnisotropicVariogram{nugget, sill, major, minor, vertical, az, model, std::sin(t), std::cos(t)};
 }

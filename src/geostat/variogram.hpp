@@ -109,7 +109,8 @@ struct AnisotropicVariogram {
   /// "anisotropic variogram: nugget and sill must be non-negative";
   /// the Nugget / total-sill rule as for Variogram (prefix "anisotropic variogram: ");
   /// "anisotropic variogram: major, minor and vertical ranges must be positive".
-  /// The azimuth is then normalised: fmod(azimuth, 360), plus 360 when negative.
+  /// The azimuth is then normalised: fmod(azimuth, 360), plus 360 when negative (a sum
+  /// that rounds to 360 is stored as 0).
   [[nodiscard]] static Result<AnisotropicVariogram> make(VariogramModel model, double major, double minor,
                                                          double vertical, double azimuth, double sill = 1.0,
                                                          double nugget = 0.0);
