@@ -1,5 +1,6 @@
 """Synthetic maps (isochore, trend map, dome) and outlines (closure, study area)."""
 import math
+import random
 import statistics
 
 import pytest
@@ -197,6 +198,107 @@ def test_closure_outline_dome_vertices_on_contour(lattice):
     cell = abs(lattice.xinc * lattice.yinc)
     assert area == pytest.approx(math.pi * ax * ay * cell, rel=0.02)
     assert len({(round(x, 6), round(y, 6)) for x, y in ring}) == len(ring)
+
+
+def key6(v):
+    """round(v * 1e6) with halves away from zero, NaN to 0."""
+    v *= 1e6
+    if math.isnan(v):
+        return 0
+    a = abs(v)
+    r = math.floor(a) + (1 if a - math.floor(a) >= 0.5 else 0)
+    return r if v >= 0 else -r
+
+
+def traced_outline(field, lattice, level):
+    """Direct marching squares: segments per cell, merged vertices, rings traced in
+    segment order, the first ring of largest shoelace area."""
+    segs = []
+
+    def cross(vp, vq, pp, pq):
+        t = 0.5 if abs(vq - vp) < 2.2250738585072014e-308 else (level - vp) / (vq - vp)
+        return (pp[0] + (pq[0] - pp[0]) * t, pp[1] + (pq[1] - pp[1]) * t)
+
+    for i in range(lattice.ncol - 1):
+        for j in range(lattice.nrow - 1):
+            a, b, c, d = field[i][j], field[i + 1][j], field[i + 1][j + 1], field[i][j + 1]
+            if any(math.isnan(v) for v in (a, b, c, d)):
+                continue
+            pa, pb = lattice.node_xy(i, j), lattice.node_xy(i + 1, j)
+            pc, pd = lattice.node_xy(i + 1, j + 1), lattice.node_xy(i, j + 1)
+            edge = {"B": (a, b, pa, pb), "R": (b, c, pb, pc), "T": (d, c, pd, pc), "L": (a, d, pa, pd)}
+            case = (level < a) | (level < b) << 1 | (level < c) << 2 | (level < d) << 3
+            table = {1: "LB", 14: "LB", 2: "BR", 13: "BR", 3: "LR", 12: "LR", 4: "RT", 11: "RT",
+                     5: "LBRT", 6: "BT", 9: "BT", 7: "TL", 8: "TL", 10: "BRTL"}
+            names = table.get(case, "")
+            for k in range(0, len(names), 2):
+                segs.append((cross(*edge[names[k]]), cross(*edge[names[k + 1]])))
+    ids, verts, adj, ends = {}, [], [], []
+
+    def vertex(p):
+        key = (key6(p[0]), key6(p[1]))
+        if key not in ids:
+            ids[key] = len(verts)
+            verts.append(p)
+            adj.append([])
+        return ids[key]
+
+    for k, (p, q) in enumerate(segs):
+        a = vertex(p)
+        b = vertex(q)
+        ends.append((a, b))
+        adj[a].append((b, k))
+        adj[b].append((a, k))
+    used = [False] * len(segs)
+    best, best_area = [], 0.0
+    for k in range(len(segs)):
+        if used[k]:
+            continue
+        used[k] = True
+        s, cur = ends[k]
+        ring = [s, cur]
+        closed = False
+        while True:
+            step = next(((nb, sg) for nb, sg in adj[cur] if not used[sg]), None)
+            if step is None:
+                break
+            used[step[1]] = True
+            if step[0] == s:
+                closed = True
+                break
+            ring.append(step[0])
+            cur = step[0]
+        if not closed or len(ring) <= 2:
+            continue
+        total = 0.0
+        for m in range(len(ring) - 1):
+            (x0, y0), (x1, y1) = verts[ring[m]], verts[ring[m + 1]]
+            total += x0 * y1 - y0 * x1
+        (xl, yl), (xf, yf) = verts[ring[-1]], verts[ring[0]]
+        total += xl * yf - xf * yl
+        if abs(total) * 0.5 > best_area:
+            best, best_area = ring, abs(total) * 0.5
+    return [list(verts[v]) for v in best]
+
+
+def test_closure_outline_random_fields_against_direct_tracing():
+    rng = random.Random(5)
+    rings = 0
+    for _ in range(400):
+        ncol, nrow = rng.randint(2, 8), rng.randint(2, 8)
+        lattice = qt.Lattice(rng.choice([0, 431000.5]), rng.choice([0, 6.5e6]), rng.choice([1, 25, 0.3]),
+                             rng.choice([1, 0.7, -2]), ncol, nrow, rng.choice([0, 30, 90, 271.3]), rng.random() < 0.3)
+        # small integer values with integer levels give corners on the level, zero-length
+        # segments, plateaus and saddles
+        levels = rng.random() < 0.5
+        f = [[float(rng.randint(0, 3)) if levels else rng.random() * 4 for _ in range(nrow)] for _ in range(ncol)]
+        if rng.random() < 0.2:
+            f[rng.randrange(ncol)][rng.randrange(nrow)] = NAN
+        level = rng.choice([0.5, 1.0, 1.5, 2.0, 2.5]) if levels else rng.random() * 4
+        got = qt.closure_outline(f, lattice, level)
+        assert repr(got) == repr(traced_outline(f, lattice, level)), (f, lattice, level)
+        rings += bool(got)
+    assert rings > 100
 
 
 @pytest.mark.parametrize(
