@@ -107,18 +107,18 @@ Result<ExperimentalVariogram> experimental_variogram(std::span<const std::array<
     const double n_lags_d = static_cast<double>(n_lags);
     classes = kmax + 1.0 < n_lags_d ? static_cast<std::uint64_t>(kmax) + 1 : n_lags;
   }
-  if (classes > std::vector<Bin>().max_size() - 8) throw std::bad_alloc();
+  constexpr std::size_t kSpare = 8;  // spare slots, rotated by j & 7
+  if (classes > std::vector<Bin>().max_size() - kSpare) throw std::bad_alloc();
   const double classes_d = static_cast<double>(classes);
 
-  // Column copies of the coordinates, and per-row scratch for a first pass that the
-  // compiler vectorises: separations, squared differences and class indices, with
-  // exactly the per-pair operations of the plain loop. The second pass adds them to the
+  // Column copies of the coordinates, and per-row scratch for a first, vectorised pass:
+  // separations, squared differences and class indices, with exactly the per-pair
+  // operations of the plain loop. The second pass adds them to the
   // classes in pair order, so every sum sees the same terms in the same order.
   // Pairs out of reach go to spare slots past the last class instead of through a
   // branch; the spares rotate over eight slots so that they form no chain of dependent
   // additions. Class indices are 32-bit (what SSE2 converts to), so larger class counts
   // take the plain loop.
-  constexpr std::size_t kSpare = 8;
   const bool wide = classes > (std::uint64_t{1} << 31) - kSpare - 1;
   std::vector<Bin> bins(static_cast<std::size_t>(classes) + (wide ? 0 : kSpare));
   std::vector<double> xs(n), ys(n), zs(n), gs(n), d2s(n);
