@@ -26,6 +26,7 @@ import time
 import numpy as np
 
 import quarntools as qt
+from timing import semivariogram, timed
 
 RANGE, RADIUS, NEIGH = 20.0, 30.0, 24
 VG = qt.Variogram("spherical", 0.0, 1.0, RANGE)
@@ -42,16 +43,6 @@ def data(n, size, seed):
 
 def lattice(size):
     return qt.Lattice(0, 0, 1, 1, size, size)
-
-
-def timed(fn, repeat=1):
-    best_cpu, best_wall, out = math.inf, math.inf, None
-    for _ in range(repeat):
-        w, c = time.perf_counter(), time.process_time()
-        out = fn()
-        best_cpu = min(best_cpu, time.process_time() - c)
-        best_wall = min(best_wall, time.perf_counter() - w)
-    return best_cpu, best_wall, out
 
 
 def qt_sgs(coords, size, seed):
@@ -76,12 +67,6 @@ def gstatsim_sgs(coords, size, seed):
     out = gs.Interpolation.skrige_sgs(grid, df, "X", "Y", "Z", NEIGH, vario, RADIUS,
                                       seed=Rng(np.random.PCG64(seed)), quiet=True)
     return out.reshape(size, size)
-
-
-def semivariogram(field, lags):
-    return [0.5 * float(np.mean(np.concatenate([(field[h:, :] - field[:-h, :]).ravel() ** 2,
-                                                 (field[:, h:] - field[:, :-h]).ravel() ** 2])))
-            for h in lags]
 
 
 def sph(h):
@@ -118,11 +103,11 @@ def timings(full_peer):
           f"{cpu:.3f} s CPU ({wall:.3f} s wall)   goal <= 0.5 s")
     small = data(500 * 64 * 64 // (256 * 256), 64, 11)  # same data density
     qcpu, qwall, _ = timed(lambda: qt_sgs(small, 64, 1), repeat=3)
-    gcpu, gwall, _ = timed(lambda: gstatsim_sgs(small, 64, 1))
+    gcpu, gwall, _ = timed(lambda: gstatsim_sgs(small, 64, 1), repeat=1)
     print(f"64x64 same neighbourhood: quarntools {qcpu*1e3:.1f} ms CPU, gstatsim {gcpu:.2f} s CPU "
           f"-> {gcpu/qcpu:,.0f}x")
     if full_peer:
-        gcpu256, _, _ = timed(lambda: gstatsim_sgs(coords, 256, 1))
+        gcpu256, _, _ = timed(lambda: gstatsim_sgs(coords, 256, 1), repeat=1)
         print(f"256x256: gstatsim {gcpu256:.1f} s CPU -> {gcpu256/cpu:,.0f}x")
     else:
         est = gcpu * (256 * 256) / (64 * 64)

@@ -15,19 +15,10 @@ import time
 import numpy as np
 
 import quarntools as qt
+from timing import semivariogram, timed
 
 RANGE = 20.0
 VG = qt.Variogram("spherical", 0.0, 1.0, RANGE)
-
-
-def timed(fn, repeat=3):
-    best_cpu, best_wall, out = math.inf, math.inf, None
-    for _ in range(repeat):
-        w, c = time.perf_counter(), time.process_time()
-        out = fn()
-        best_cpu = min(best_cpu, time.process_time() - c)
-        best_wall = min(best_wall, time.perf_counter() - w)
-    return best_cpu, best_wall, out
 
 
 def isochore(size, seed=1):
@@ -42,12 +33,6 @@ def gstools_field(size, seed=1):
     srf = gs.SRF(model, mean=50.0, seed=seed)
     x = np.arange(size, dtype=float)
     return srf.structured([x, x])
-
-
-def semivariogram(field, lags):
-    return [0.5 * float(np.mean(np.concatenate([(field[h:, :] - field[:-h, :]).ravel() ** 2,
-                                                 (field[:, h:] - field[:, :-h]).ravel() ** 2])))
-            for h in lags]
 
 
 def sph(h):
