@@ -111,16 +111,17 @@ Moments node_krige(Workspace& w, Gamma gamma, double sill, bool with_sec, double
   const std::size_t d = n + (with_sec ? 1 : 0);
   if (d == 0) return {0.0, 1.0};
   LuBuffers& lu = w.lu;
-  lu.resize(d);
+  lu.prepare(d);
+  const std::size_t ld = lu.stride;
   auto rho = [&](double dx, double dy) { return 1.0 - gamma(dx, dy) / sill; };
   // rho(p_a - p_b) == rho(p_b - p_a) bit for bit (negating dx, dy is exact), so fill the
   // lower triangle and mirror it.
   for (std::size_t a = 0; a < n; ++a) {
-    double* row = &lu.matrix[a * d];
+    double* row = lu.rows() + a * ld;
     for (std::size_t b = 0; b < a; ++b) {
       const double c = rho(w.nx[a] - w.nx[b], w.ny[a] - w.ny[b]);
       row[b] = c;
-      lu.matrix[b * d + a] = c;
+      lu.rows()[b * ld + a] = c;
     }
     row[a] = 1.0;
     lu.rhs[a] = rho(w.ndx[a], w.ndy[a]);
@@ -128,10 +129,10 @@ Moments node_krige(Workspace& w, Gamma gamma, double sill, bool with_sec, double
   if (with_sec) {
     for (std::size_t a = 0; a < n; ++a) {
       const double c = r * lu.rhs[a];
-      lu.matrix[a * d + n] = c;
-      lu.matrix[n * d + a] = c;
+      lu.rows()[a * ld + n] = c;
+      lu.rows()[n * ld + a] = c;
     }
-    lu.matrix[n * d + n] = 1.0;
+    lu.rows()[n * ld + n] = 1.0;
     lu.rhs[n] = r;
   }
   if (!lu.factorize()) return {0.0, 1.0};
