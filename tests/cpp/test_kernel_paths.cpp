@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "geostat/sgs/correlation.hpp"
 #include "gridding/kriging/lu_kernels.hpp"
 #include "gridding/kriging/solve.hpp"
 #include "kernel_workloads.hpp"
@@ -128,4 +129,42 @@ TEST_CASE("kriging and simulation: pinned output bits on every path") {
       CHECK_EQ(got, kPinned[k]);
     }
   }
+}
+
+TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit for bit") {
+  using namespace quarn::geostat;
+  using quarn::geostat::sgs_detail::CorrelationModel;
+  const VariogramModel models[] = {VariogramModel::Nugget, VariogramModel::Spherical, VariogramModel::Exponential,
+                                   VariogramModel::Gaussian};
+  quarn::test::WorkloadRng rng{5};
+  std::vector<double> xs(37), ys(37), got(37);
+  int compared = 0;
+  for (const VariogramModel model : models) {
+    const Variogram iso = Variogram::make(model, 0.2, model == VariogramModel::Nugget ? 0.0 : 1.3, 7.5).value();
+    const AnisotropicVariogram an = AnisotropicVariogram::make(model, 9.0, 3.0, 1.0, 33.0, 1.1, 0.1).value();
+    for (const VariogramSpec& spec : {VariogramSpec(iso), VariogramSpec(an)}) {
+      const CorrelationModel cm = CorrelationModel::from(spec);
+      for (const Path path : kPaths) {
+        const auto row = quarn::geostat::sgs_detail::correlation_row(path);
+        for (int t = 0; t < 20; ++t) {
+          // lattice-like positions: zero separations, separations at and beyond the range
+          for (std::size_t k = 0; k < xs.size(); ++k) {
+            xs[k] = std::floor(rng.unit() * 24.0) * 0.5;
+            ys[k] = t % 2 ? std::floor(rng.unit() * 24.0) * 0.5 : rng.unit() * 12.0;
+          }
+          const double x0 = xs[static_cast<std::size_t>(t) % xs.size()], y0 = ys[static_cast<std::size_t>(t) % 7];
+          const std::size_t n = static_cast<std::size_t>(t) + 17;
+          row(cm, x0, y0, xs.data(), ys.data(), n, got.data());
+          for (std::size_t k = 0; k < n; ++k) {
+            const double want = 1.0 - spec.gamma(x0 - xs[k], y0 - ys[k]) / spec.total_sill();
+            const double mirrored = 1.0 - spec.gamma(xs[k] - x0, ys[k] - y0) / spec.total_sill();
+            CHECK(std::memcmp(&got[k], &want, sizeof want) == 0);
+            CHECK(std::memcmp(&mirrored, &want, sizeof want) == 0);
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  CHECK(compared > 10000);
 }
