@@ -458,8 +458,9 @@ class Field:
         x, y = self.xy()
         attrs: dict[str, float | int] = dict(zip(LATTICE_KEYS, lattice_params(self._lattice)))
         attrs["yflip"] = int(self._lattice.yflip)
-        return xr.DataArray(self._values, dims=("col", "row"),
-                            coords={"x": (("col", "row"), x), "y": (("col", "row"), y)}, attrs=attrs, name=name)
+        da: xarray.DataArray = xr.DataArray(self._values, dims=("col", "row"), name=name, attrs=attrs,
+                                            coords={"x": (("col", "row"), x), "y": (("col", "row"), y)})
+        return da
 
     @classmethod
     def from_xarray(cls, array: xarray.DataArray) -> Field:
