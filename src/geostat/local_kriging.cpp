@@ -84,6 +84,7 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   found.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, entries.size())));
   if (nc == 0 || nr == 0) return out;  // no node (the other count may be huge)
   gridding::kriging::LuBuffers buf;
+  buf.reserve(std::min<std::uint64_t>(max_neighbours, entries.size()) + 1);
   gridding::kriging::PairGammaCache cache;
   cache.reset(data.x.size());
   // A node's k nearest lie within (previous node's k-th distance + the step between the

@@ -24,6 +24,17 @@ void LuBuffers::resize(std::size_t size) {
   multipliers.resize(size);
 }
 
+void LuBuffers::reserve(std::uint64_t bound) {
+  if (bound > 513) return;  // 2 MB of matrix
+  const auto size = static_cast<std::size_t>(bound);
+  const std::size_t padded = (size + 3) & ~std::size_t{3};
+  matrix.reserve(size * padded + 3);
+  perm.reserve(size);
+  rhs.reserve(size);
+  solution.reserve(size);
+  multipliers.reserve(size);
+}
+
 void LuBuffers::prepare(std::size_t size) {
   m = size;
   stride = (size + 3) & ~std::size_t{3};

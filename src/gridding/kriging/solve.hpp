@@ -5,6 +5,7 @@
 // reproducible bit for bit; see each function.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct LuBuffers {
   /// Sizes every buffer for an m x m system with stride m and offset 0 and zero-fills the
   /// matrix and right-hand side.
   void resize(std::size_t size);
+  /// Reserves room for systems up to `size` (the prepare() layout) when size <= 513, so
+  /// that a sweep whose systems stay within it allocates nothing more; a larger bound (a
+  /// neighbour count is only a cap) leaves the buffers to grow with the sizes that come.
+  void reserve(std::uint64_t size);
   /// Sizes every buffer for an m x m system with the stride rounded up to a multiple of
   /// 4 (the vector forms' layout). Only the padding is cleared: the caller writes every
   /// matrix entry and right-hand side value.
