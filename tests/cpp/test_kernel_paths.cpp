@@ -79,7 +79,7 @@ TEST_CASE("lu kernels: every path gives the portable bits, pivots and singular c
         }
       std::vector<double> b = a;
       std::vector<std::size_t> pa(m), pb(m);
-      std::vector<double> scratch(m);
+      std::vector<double> scratch(2 * m);
       const bool ok_a = factorize_portable(a.data(), m, ld, pa.data(), scratch.data());
       const bool ok_b = fn(b.data(), m, ld, pb.data(), scratch.data());
       CHECK(ok_a == ok_b);

@@ -3,8 +3,9 @@
 // forms that give the same bits.
 //
 // The vector forms run each elimination step across the columns of a row (and the
-// multipliers of a step across rows); every element still sees exactly the operations
-// of the portable form in the same order, and no multiply-add is fused.
+// multipliers of a step across rows), two steps per pass over a row; every element
+// still sees exactly the operations of the portable form in the same order, and no
+// multiply-add is fused.
 #pragma once
 #include <cstddef>
 
@@ -14,7 +15,7 @@ namespace quarn::gridding::kriging {
 
 /// factorize() of solve.hpp on m rows of `ld` >= m doubles (columns m .. ld - 1 are
 /// padding: the vector forms may change them, nothing reads them). `scratch` holds at
-/// least m doubles. The vector forms need ld to be a multiple of 4.
+/// least 2 m doubles. The vector forms need ld to be a multiple of 4.
 using FactorizeFn = bool (*)(double* a, std::size_t m, std::size_t ld, std::size_t* perm, double* scratch);
 
 /// The portable form (any ld >= m).

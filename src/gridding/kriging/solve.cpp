@@ -21,7 +21,7 @@ void LuBuffers::resize(std::size_t size) {
   perm.resize(size);
   rhs.assign(size, 0.0);
   solution.resize(size);
-  multipliers.resize(size);
+  multipliers.resize(2 * size);
 }
 
 void LuBuffers::reserve(std::uint64_t bound) {
@@ -32,7 +32,7 @@ void LuBuffers::reserve(std::uint64_t bound) {
   perm.reserve(size);
   rhs.reserve(size);
   solution.reserve(size);
-  multipliers.reserve(size);
+  multipliers.reserve(2 * size);
 }
 
 void LuBuffers::prepare(std::size_t size) {
@@ -48,7 +48,7 @@ void LuBuffers::prepare(std::size_t size) {
   perm.resize(size);
   rhs.resize(size);
   solution.resize(size);
-  multipliers.resize(size);
+  multipliers.resize(2 * size);
 }
 
 bool LuBuffers::factorize() {

@@ -41,7 +41,7 @@ struct LuBuffers {
   std::vector<std::size_t> perm;    ///< m
   std::vector<double> rhs;          ///< m
   std::vector<double> solution;     ///< m
-  std::vector<double> multipliers;  ///< m, scratch of factorize()
+  std::vector<double> multipliers;  ///< 2 m, scratch of factorize()
   std::size_t m = 0;
   std::size_t stride = 0;
   std::size_t offset = 0;  ///< prepare() starts the rows on a 32-byte boundary
