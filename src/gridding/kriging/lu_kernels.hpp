@@ -26,8 +26,15 @@ using FactorizeFn = bool (*)(double* a, std::size_t m, std::size_t ld, std::size
 [[nodiscard]] FactorizeFn factorize_kernel(simd::Path path) noexcept;
 
 /// solve() of solve.hpp on the same layout. Each value is one chain of dependent sums in
-/// a fixed order, so this has one form for every path.
+/// a fixed order (no lanes without reordering a sum), so this has one form for every path.
 void solve_rows(const double* a, std::size_t m, std::size_t ld, const std::size_t* perm, const double* rhs,
                 double* out) noexcept;
+
+/// solve_rows() of two independent systems of the same size and layout, step by step in
+/// lockstep: each value is still its own chain in the same order (same bits), but the
+/// two chains overlap in the processor.
+void solve_rows_pair(const double* a, const double* b, std::size_t m, std::size_t ld, const std::size_t* perm_a,
+                     const std::size_t* perm_b, const double* rhs_a, const double* rhs_b, double* out_a,
+                     double* out_b) noexcept;
 
 }  // namespace quarn::gridding::kriging

@@ -58,4 +58,14 @@ bool LuBuffers::factorize() {
 
 void LuBuffers::solve() { solve_rows(rows(), m, stride, perm.data(), rhs.data(), solution.data()); }
 
+void solve_both(LuBuffers& a, LuBuffers& b) {
+  if (a.m != b.m || a.stride != b.stride) {
+    a.solve();
+    b.solve();
+    return;
+  }
+  solve_rows_pair(a.rows(), b.rows(), a.m, a.stride, a.perm.data(), b.perm.data(), a.rhs.data(), b.rhs.data(),
+                  a.solution.data(), b.solution.data());
+}
+
 }  // namespace quarn::gridding::kriging

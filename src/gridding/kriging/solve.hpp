@@ -66,4 +66,7 @@ struct LuBuffers {
   void solve();
 };
 
+/// a.solve() and b.solve(), overlapped when both systems have the same size and layout.
+void solve_both(LuBuffers& a, LuBuffers& b);
+
 }  // namespace quarn::gridding::kriging
