@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "cancel.hpp"
+
 namespace quarn {
 namespace {
 
@@ -37,6 +39,7 @@ Result<Field> resample(const Field& src, const Lattice& sl, const Lattice& targe
   const double* sv = src.data.data();
 
   for (std::size_t j = 0; j < target.nrow; ++j) {
+    if (cancel::poll_n(16 * target.ncol)) return cancel::error("resample");
     for (std::size_t i = 0; i < target.ncol; ++i) {
       const auto [x, y] = tf.to_world(static_cast<double>(i), static_cast<double>(j));
       if (!std::isfinite(x) || !std::isfinite(y)) continue;

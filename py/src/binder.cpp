@@ -1,10 +1,15 @@
 #include "binder.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "cancel.hpp"
 
 namespace qpy {
 namespace {
@@ -134,6 +139,54 @@ bool convert_all(const FunctionDef& d, const std::vector<PyObject*>& objs, Bound
 
 enum class Escape { None, NoMemory, Other };
 
+// Only the main thread of the interpreter sees signals; other threads skip the hook.
+// The identity is looked up once (with the lock held); 0 means not known yet.
+std::atomic<unsigned long> g_main_thread{0};
+
+bool on_main_thread() {
+  unsigned long main = g_main_thread.load(std::memory_order_relaxed);
+  if (main == 0) {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref thread(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(thread ? PyObject_GetAttrString(thread.get(), "ident") : nullptr);
+    main = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (PyErr_Occurred()) {
+      PyErr_Clear();
+      return true;  // unknown: listen anyway, PyErr_CheckSignals ignores other threads
+    }
+    g_main_thread.store(main, std::memory_order_relaxed);
+  }
+  return PyThread_get_thread_ident() == main;
+}
+
+// The cancel hook of one call: at most every kSignalInterval of wall time it runs the
+// interpreter's signal handlers, briefly taking the lock back when the call released it.
+// A handler that raises (SIGINT's KeyboardInterrupt) stops the computation; the
+// exception stays set for the dispatcher to return.
+struct SignalWatch {
+  static constexpr std::chrono::milliseconds kSignalInterval{50};
+  PyThreadState** released = nullptr;  // the saved thread state while the lock is released
+  std::chrono::steady_clock::time_point due{};
+  bool started = false;
+  bool raised = false;
+
+  static bool hook(void* context) {
+    auto& w = *static_cast<SignalWatch*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (!w.started) {  // the first question only starts the clock
+      w.started = true;
+      w.due = now + kSignalInterval;
+      return false;
+    }
+    if (now < w.due) return false;
+    w.due = now + kSignalInterval;
+    if (w.released) PyEval_RestoreThread(*w.released);
+    w.raised = PyErr_CheckSignals() != 0;
+    if (w.released) *w.released = PyEval_SaveThread();
+    return w.raised;
+  }
+};
+
 }  // namespace
 
 void set_error(PyObject* type, const std::string& msg) {
@@ -172,7 +225,14 @@ void raise_from_cpp(const char* where) {
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
-    case Kind::Core: set_error(PyExc_ValueError, error_.display()); return nullptr;
+    case Kind::Core:
+      if (error_.kind == quarn::ErrorKind::Cancelled) {
+        // The hook's signal handler set the exception; keep it.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return nullptr;
+      }
+      set_error(PyExc_ValueError, error_.display());
+      return nullptr;
     case Kind::Plain: set_error(PyExc_ValueError, error_.message); return nullptr;
     case Kind::Raised: return nullptr;
   }
@@ -188,14 +248,26 @@ PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py
     b.self = self;
     if (!convert_all(d, objs, b)) return nullptr;
     if (d.check && !d.check(b)) return nullptr;
-    if (!d.nogil) return d.call(b).finish();
+    // Long loops in the core poll the watch; a pending signal stops them.
+    const bool listen = on_main_thread();
+    SignalWatch watch;
+    if (!d.nogil) {
+      std::optional<quarn::cancel::Scope> scope;
+      if (listen) scope.emplace(&SignalWatch::hook, &watch);
+      Outcome out = d.call(b);
+      if (watch.raised) return nullptr;  // whatever the core made of it, the signal wins
+      return out.finish();
+    }
 
     // Every input is an owned copy now; the core runs without the interpreter lock.
     Escape escape = Escape::None;
     std::string what;
     Outcome out = Outcome::python_error();
     PyThreadState* ts = PyEval_SaveThread();
+    watch.released = &ts;
     try {
+      std::optional<quarn::cancel::Scope> scope;
+      if (listen) scope.emplace(&SignalWatch::hook, &watch);
       out = d.call(b);
     } catch (const std::bad_alloc&) {
       escape = Escape::NoMemory;
@@ -208,6 +280,7 @@ PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py
       escape = Escape::Other;
     }
     PyEval_RestoreThread(ts);
+    if (watch.raised) return nullptr;  // the handler's exception; the result is dropped
     if (escape == Escape::NoMemory) return PyErr_NoMemory();
     if (escape == Escape::Other) {
       PyErr_Format(PyExc_SystemError, "%s: internal error: %s", d.name, what.c_str());

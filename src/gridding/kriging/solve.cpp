@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "cancel.hpp"
+
 namespace quarn::gridding::kriging {
 
 bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm) {
@@ -21,6 +23,9 @@ bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm) 
   }
   for (std::size_t j = 0; j < m; ++j) {
     if (best == 0.0) return false;
+    // Large systems also listen between columns; a stopped one reports itself singular
+    // and the caller's own poll ends the operation.
+    if (m >= 256 && cancel::poll_n((m - j) * (m - j))) return false;
     if (p != j) {
       for (std::size_t c = 0; c < m; ++c) std::swap(a[j * m + c], a[p * m + c]);
       std::swap(perm[j], perm[p]);
