@@ -1,20 +1,16 @@
 #include "binder.hpp"
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <new>
-#include <optional>
 #include <stdexcept>
 #include <string>
-
-#include "cancel.hpp"
 
 namespace qpy {
 namespace {
 
-std::string full_name(const FunctionDef& d) {
+std::string full_name(const Signature& d) {
   std::string s;
   if (d.owner) {
     s += d.owner;
@@ -53,93 +49,26 @@ Ref default_object(const Default& d) {
   }
 }
 
-// Binds positional and keyword arguments to parameter slots (borrowed references).
-bool bind(const FunctionDef& d, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::vector<PyObject*>& objs) {
-  const std::size_t np = d.params.size();
-  objs.assign(np, nullptr);
-  if (static_cast<std::size_t>(nargs) > np) {
-    std::size_t required = 0;
-    for (const auto& p : d.params)
-      if (p.def.tag == Default::Tag::Required) ++required;
-    std::string msg = full_name(d);
-    if (required != np)
-      msg += " takes from " + std::to_string(required) + " to " + std::to_string(np);
-    else
-      msg += " takes " + std::to_string(np);
-    msg += " positional arguments but " + std::to_string(nargs) + (nargs == 1 ? " was" : " were") + " given";
-    type_error(msg);
-    return false;
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) objs[static_cast<std::size_t>(i)] = args[i];
-  if (kwnames) {
-    const Py_ssize_t nkw = PyTuple_Size(kwnames);
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-      PyObject* key = PyTuple_GetItem(kwnames, k);
-      if (!PyUnicode_Check(key)) {
-        type_error("keywords must be strings");
-        return false;
-      }
-      std::size_t idx = np;
-      for (std::size_t i = 0; i < np; ++i) {
-        if (PyUnicode_CompareWithASCIIString(key, d.params[i].name) == 0) {
-          idx = i;
-          break;
-        }
-      }
-      if (idx == np) {
-        Ref text(PyObject_Str(key));
-        if (!text) return false;
-        Py_ssize_t len = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
-        if (!utf8) return false;
-        type_error(full_name(d) + " got an unexpected keyword argument '" +
-                   std::string(utf8, static_cast<std::size_t>(len)) + "'");
-        return false;
-      }
-      if (objs[idx]) {
-        type_error(full_name(d) + " got multiple values for argument '" + d.params[idx].name + "'");
-        return false;
-      }
-      objs[idx] = args[nargs + k];
-    }
-  }
-  std::vector<const char*> missing;
-  for (std::size_t i = 0; i < np; ++i)
-    if (!objs[i] && d.params[i].def.tag == Default::Tag::Required) missing.push_back(d.params[i].name);
-  if (!missing.empty()) {
-    type_error(full_name(d) + " missing " + std::to_string(missing.size()) + " required positional " +
-               (missing.size() == 1 ? "argument" : "arguments") + ": " + name_list(missing));
-    return false;
-  }
-  return true;
+}  // namespace
+
+void set_error(PyObject* type, const std::string& msg) {
+  Ref text(PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
+  if (text) PyErr_SetObject(type, text.get());
 }
 
-// Converts every bound object in parameter order.
-bool convert_all(const FunctionDef& d, const std::vector<PyObject*>& objs, Bound& b) {
-  const std::size_t np = d.params.size();
-  b.slots.resize(np);
-  for (std::size_t i = 0; i < np; ++i) {
-    const Param& p = d.params[i];
-    PyObject* obj = objs[i];
-    Ref dflt;
-    if (!obj || (obj == Py_None && p.def.tag == Default::Tag::None)) {
-      if (p.def.tag == Default::Tag::None) continue;  // absent
-      dflt = default_object(p.def);
-      if (!dflt) return false;
-      obj = dflt.get();
-    }
-    if (!p.convert(obj, b.slots[i])) {
-      add_processing_note(p.name);
-      return false;
-    }
+void raise_core_error(const quarn::CoreError& e) {
+  if (e.kind == quarn::ErrorKind::Cancelled) {
+    // Stopped by the signal hook, whose handler set the exception; keep that one.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return;
   }
-  return true;
+  set_error(PyExc_ValueError, e.display());
 }
 
-// Only the main thread of the interpreter sees signals; other threads skip the hook.
-// The identity is looked up once (with the lock held); 0 means not known yet.
+namespace {
+// The main thread's identity, looked up once with the lock held; 0 until then.
 std::atomic<unsigned long> g_main_thread{0};
+}  // namespace
 
 bool on_main_thread() {
   unsigned long main = g_main_thread.load(std::memory_order_relaxed);
@@ -157,48 +86,20 @@ bool on_main_thread() {
   return PyThread_get_thread_ident() == main;
 }
 
-// The cancel hook of one call: at most every kSignalInterval of wall time it runs the
-// interpreter's signal handlers, briefly taking the lock back when the call released it.
-// A handler that raises (SIGINT's KeyboardInterrupt) stops the computation; the
-// exception stays set for the dispatcher to return.
-struct SignalWatch {
-  static constexpr std::chrono::milliseconds kSignalInterval{50};
-  PyThreadState** released = nullptr;  // the saved thread state while the lock is released
-  std::chrono::steady_clock::time_point due{};
-  bool started = false;
-  bool raised = false;
-
-  static bool hook(void* context) {
-    auto& w = *static_cast<SignalWatch*>(context);
-    const auto now = std::chrono::steady_clock::now();
-    if (!w.started) {  // the first question only starts the clock
-      w.started = true;
-      w.due = now + kSignalInterval;
-      return false;
-    }
-    if (now < w.due) return false;
-    w.due = now + kSignalInterval;
-    if (w.released) PyEval_RestoreThread(*w.released);
-    w.raised = PyErr_CheckSignals() != 0;
-    if (w.released) *w.released = PyEval_SaveThread();
-    return w.raised;
+bool SignalWatch::hook(void* context) {
+  auto& w = *static_cast<SignalWatch*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (!w.started) {  // the first question only starts the clock
+    w.started = true;
+    w.due = now + kInterval;
+    return false;
   }
-};
-
-}  // namespace
-
-void set_error(PyObject* type, const std::string& msg) {
-  Ref text(PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
-  if (text) PyErr_SetObject(type, text.get());
-}
-
-void raise_core_error(const quarn::CoreError& e) {
-  if (e.kind == quarn::ErrorKind::Cancelled) {
-    // Stopped by the signal hook, whose handler set the exception; keep that one.
-    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    return;
-  }
-  set_error(PyExc_ValueError, e.display());
+  if (now < w.due) return false;
+  w.due = now + kInterval;
+  if (w.released) PyEval_RestoreThread(*w.released);
+  w.raised = PyErr_CheckSignals() != 0;
+  if (w.released) *w.released = PyEval_SaveThread();
+  return w.raised;
 }
 
 void add_processing_note(const char* param) {
@@ -229,6 +130,74 @@ void raise_from_cpp(const char* where) {
   }
 }
 
+bool bind(const Signature& d, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          std::vector<PyObject*>& objs) {
+  const std::size_t np = d.count;
+  objs.assign(np, nullptr);
+  if (static_cast<std::size_t>(nargs) > np) {
+    std::size_t required = 0;
+    for (std::size_t i = 0; i < np; ++i)
+      if (d[i].def.tag == Default::Tag::Required) ++required;
+    std::string msg = full_name(d);
+    if (required != np)
+      msg += " takes from " + std::to_string(required) + " to " + std::to_string(np);
+    else
+      msg += " takes " + std::to_string(np);
+    msg += " positional arguments but " + std::to_string(nargs) + (nargs == 1 ? " was" : " were") + " given";
+    type_error(msg);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) objs[static_cast<std::size_t>(i)] = args[i];
+  if (kwnames) {
+    const Py_ssize_t nkw = PyTuple_Size(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* key = PyTuple_GetItem(kwnames, k);
+      if (!PyUnicode_Check(key)) {
+        type_error("keywords must be strings");
+        return false;
+      }
+      std::size_t idx = np;
+      for (std::size_t i = 0; i < np; ++i) {
+        if (PyUnicode_CompareWithASCIIString(key, d[i].name) == 0) {
+          idx = i;
+          break;
+        }
+      }
+      if (idx == np) {
+        Ref text(PyObject_Str(key));
+        if (!text) return false;
+        Py_ssize_t len = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
+        if (!utf8) return false;
+        type_error(full_name(d) + " got an unexpected keyword argument '" +
+                   std::string(utf8, static_cast<std::size_t>(len)) + "'");
+        return false;
+      }
+      if (objs[idx]) {
+        type_error(full_name(d) + " got multiple values for argument '" + d[idx].name + "'");
+        return false;
+      }
+      objs[idx] = args[nargs + k];
+    }
+  }
+  std::vector<const char*> missing;
+  for (std::size_t i = 0; i < np; ++i)
+    if (!objs[i] && d[i].def.tag == Default::Tag::Required) missing.push_back(d[i].name);
+  if (!missing.empty()) {
+    type_error(full_name(d) + " missing " + std::to_string(missing.size()) + " required positional " +
+               (missing.size() == 1 ? "argument" : "arguments") + ": " + name_list(missing));
+    return false;
+  }
+  return true;
+}
+
+PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold) {
+  if (obj && !(obj == Py_None && def.tag == Default::Tag::None)) return obj;
+  if (def.tag == Default::Tag::None) return nullptr;  // absent
+  hold = default_object(def);
+  return hold.get();
+}
+
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
@@ -239,50 +208,8 @@ PyObject* Outcome::finish() {
   return nullptr;
 }
 
-PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames) {
-  try {
-    std::vector<PyObject*> objs;
-    if (!bind(d, args, nargs, kwnames, objs)) return nullptr;
-    Bound b;
-    b.self = self;
-    if (!convert_all(d, objs, b)) return nullptr;
-    if (d.check && !d.check(b)) return nullptr;
-    // Long loops in the core poll the watch; a pending signal stops them.
-    const bool listen = on_main_thread();
-    SignalWatch watch;
-    if (!d.nogil) {
-      std::optional<quarn::cancel::Scope> scope;
-      if (listen) scope.emplace(&SignalWatch::hook, &watch);
-      Outcome out = d.call(b);
-      if (watch.raised) return nullptr;  // whatever the core made of it, the signal wins
-      return out.finish();
-    }
-
-    // Every input is an owned copy now; the core runs without the interpreter lock.
-    // An escaping exception is held until the lock is back, then translated.
-    std::exception_ptr escaped;
-    Outcome out = Outcome::python_error();
-    PyThreadState* ts = PyEval_SaveThread();
-    watch.released = &ts;
-    try {
-      std::optional<quarn::cancel::Scope> scope;
-      if (listen) scope.emplace(&SignalWatch::hook, &watch);
-      out = d.call(b);
-    } catch (...) {
-      escaped = std::current_exception();
-    }
-    PyEval_RestoreThread(ts);
-    if (watch.raised) return nullptr;  // the handler's exception; the result is dropped
-    if (escaped) std::rethrow_exception(escaped);  // to the one translator below
-    return out.finish();
-  } catch (...) {
-    raise_from_cpp(d.name);
-    return nullptr;
-  }
-}
-
-PyObject* invoke_tuple(const FunctionDef& d, PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* flatten_call(PyObject* args, PyObject* kwargs, const char* name,
+                       PyObject* (*then)(PyObject* const*, Py_ssize_t, PyObject*, const void*), const void* ctx) {
   try {  // the argument copy itself can fail for a huge *args
     const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
     std::vector<PyObject*> flat;
@@ -301,9 +228,9 @@ PyObject* invoke_tuple(const FunctionDef& d, PyObject* self, PyObject* args, PyO
         flat.push_back(val);
       }
     }
-    return invoke(d, self, flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr);
+    return then(flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr, ctx);
   } catch (...) {
-    raise_from_cpp(d.name);
+    raise_from_cpp(name);
     return nullptr;
   }
 }
