@@ -39,6 +39,9 @@ html_last_updated_fmt = None
 # The reference keeps the order of the pages (area by area), not the alphabet.
 autodoc_member_order = "bysource"
 autodoc_default_options = {"members": True}
+# Signatures as users call them; the types are in each docstring's Parameters section (the
+# NumPy typing aliases would expand into long unions).
+autodoc_typehints = "none"
 numpydoc_show_class_members = False
 numpydoc_validation_checks: set[str] = set()
 
