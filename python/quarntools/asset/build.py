@@ -153,6 +153,10 @@ def _flat(buf_shape) -> np.ndarray:
     return np.frombuffer(buf, dtype="<f8").reshape(shape).copy()
 
 
+def _f32(a: np.ndarray) -> np.ndarray:
+    return a.astype(np.float32).astype(np.float64)
+
+
 def _threads(cfg: AssetConfig) -> int:
     return cfg.output.threads or min(4, os.cpu_count() or 1)
 
@@ -179,8 +183,11 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                             iso_vgm, seeds[S_ISOCHORE])
         relief = _flat(f_relief.result())
         iso = _flat(f_iso.result())
-    top = st.datum_tvd_m - relief
-    base = top + iso
+    # The grids are exported as IRAP (32-bit floats); the asset works on exactly those values, so
+    # picks and volumes recomputed from the files agree with the asset to the last bit.
+    top = _f32(st.datum_tvd_m - relief)
+    base = _f32(top + iso)
+    iso = _f32(iso)
     timings["structure"] = time.perf_counter() - t0
 
     spill, crest_ij, spill_ij = gs.spill_depth(top)

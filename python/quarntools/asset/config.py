@@ -187,7 +187,7 @@ class VolumetricsSection:
 class OutputSection:
     """What is written besides the always-present files."""
     zmap: bool = knob(False, "also write ZMAP+ copies of the surfaces (unrotated lattice)")
-    figures: bool = knob(True, "write figures/*.png when matplotlib is installed")
+    figures: bool = knob(False, "write figures/*.png when matplotlib is installed (the demo always does)")
     threads: int = knob(0, "worker threads for the realizations (0: one per core)", lo=0, hi=256)
 
 

@@ -55,6 +55,7 @@ def _place_labels(ax, points, texts, fig, **kw) -> None:
 def write_figures(a: Asset, folder: str) -> list[str]:
     """Write the four figures into ``folder``; returns their file names."""
     plt = _plt()
+    from matplotlib import ticker
     os.makedirs(folder, exist_ok=True)
     x, y = gs.node_xy(a.lattice)
     ring = np.vstack([a.closure, a.closure[:1]])
@@ -67,7 +68,7 @@ def write_figures(a: Asset, folder: str) -> list[str]:
 
     # depth map
     fig, ax = plt.subplots(figsize=(8, 7))
-    m = ax.pcolormesh(x, y, a.top, shading="gouraud", cmap="viridis_r")
+    m = ax.pcolormesh(x, y, a.top, shading="nearest", cmap="viridis_r")
     levels = np.arange(np.floor(a.crest_tvd_m / 10) * 10, np.nanmax(a.top) + 10, 10)
     cs = ax.contour(x, y, a.top, levels=levels, colors="k", linewidths=0.4)
     ax.clabel(cs, levels[::2], fontsize=6, fmt="%.0f")
@@ -89,7 +90,7 @@ def write_figures(a: Asset, folder: str) -> list[str]:
     fig.colorbar(m, ax=ax, label="top reservoir depth (m TVD)")
     ax.set_title(f"{a.config.asset.name}: top reservoir depth, closure and wells")
     _frame(ax)
-    fig.tight_layout()
+    fig.subplots_adjust(left=0.12, right=0.98, bottom=0.1, top=0.94)
     _place_labels(ax, pts, labels, fig, fontsize=8, color="k",
                   bbox={"boxstyle": "round,pad=0.15", "fc": "white", "alpha": 0.8, "lw": 0})
     save(fig, "map.png")
@@ -98,22 +99,27 @@ def write_figures(a: Asset, folder: str) -> list[str]:
     logged = [w for w in a.wells if w.log is not None]
     if logged:
         fig, axes = plt.subplots(1, len(logged), figsize=(2.3 * len(logged) + 0.8, 7), squeeze=False)
+        fig.subplots_adjust(left=0.05, right=0.96, bottom=0.07, top=0.86, wspace=0.75)
         for ax, w in zip(axes[0], logged):
             lg = w.log
             md = lg["DEPT"]
-            for z, col in _ZONE_COLOURS.items():
+            for z, col in _ZONE_COLOURS.items():   # zone strip on the left
                 sel = lg["ZONE"] == z
                 if sel.any():
-                    ax.axhspan(md[sel][0], md[sel][-1], color=col, alpha=0.5, lw=0)
-            ax.fill_betweenx(md, 0, lg["NET"], step="mid", color="gold", alpha=0.8, label="NET")
+                    ax.fill_betweenx(md, 0, 0.12, where=sel, color=col, lw=0, step="mid")
+            ax.fill_betweenx(md, 0.14, 0.14 + 0.2 * lg["NET"], step="mid", color="darkorange", lw=0,
+                             label="NET (0/1)")
             ax.plot(lg["NTG"], md, color="green", lw=1.0, label="NTG")
             ax.set_xlim(0, 1)
-            ax.set_xlabel("NET, NTG (v/v)", fontsize=7)
+            ax.set_xlabel("zone | NET | NTG (v/v)", fontsize=7)
             top = ax.twiny()
             top.plot(lg["PHIE"], md, color="blue", lw=0.7)
             top.set_xlim(0, 0.4)
             top.set_xlabel("PHIE (v/v)", color="blue", fontsize=7)
             top.tick_params(labelsize=6, colors="blue")
+            top.xaxis.set_major_locator(ticker.MaxNLocator(3))
+            ax.xaxis.set_major_locator(ticker.MaxNLocator(3))
+            ax.yaxis.set_major_locator(ticker.MaxNLocator(6))
             ax.set_ylim(md[-1], md[0])
             ax.set_title(w.name, fontsize=9, pad=28)
             ax.tick_params(labelsize=6)
@@ -122,12 +128,13 @@ def write_figures(a: Asset, folder: str) -> list[str]:
                 lambda m, sv=sv: np.interp(m, sv["md"], sv["tvd"]),
                 lambda t, sv=sv: np.interp(t, sv["tvd"], sv["md"])))
             sec.tick_params(labelsize=6)
+            sec.yaxis.set_major_locator(ticker.MaxNLocator(6))
             sec.set_ylabel("TVD (m)", fontsize=7)
             ax.set_ylabel("MD (m)", fontsize=7)
         axes[0][0].legend(loc="lower right", fontsize=6)
-        fig.suptitle("Well logs: zone (cap grey, reservoir yellow, below dark), PHIE, NET, NTG",
+        fig.suptitle("Well logs against MD (TVD on the right): zone strip (cap grey, reservoir "
+                     "yellow, below dark), NET, NTG; PHIE on the top scale",
                      fontsize=9)
-        fig.tight_layout()
         save(fig, "logs.png")
 
     # porosity
@@ -135,16 +142,16 @@ def write_figures(a: Asset, folder: str) -> list[str]:
                            a.porosity_sim[np.isfinite(a.porosity_sim)].ravel()])
     vmin, vmax = float(both.min()), float(both.max())
     fig, axes = plt.subplots(1, 2, figsize=(13, 5.8))
+    fig.subplots_adjust(left=0.07, right=0.97, bottom=0.12, top=0.93, wspace=0.25)
     for ax, f, title in ((axes[0], a.porosity_kriged, "Kriged net porosity"),
                          (axes[1], a.porosity_sim, "Simulated net porosity (realization 0)")):
-        m = ax.pcolormesh(x, y, f, shading="gouraud", cmap="viridis", vmin=vmin, vmax=vmax)
+        m = ax.pcolormesh(x, y, f, shading="nearest", cmap="viridis", vmin=vmin, vmax=vmax)
         ax.plot(ring[:, 0], ring[:, 1], color="white", lw=1)
         ax.scatter(a.control[:, 0], a.control[:, 1], c=a.control[:, 2], cmap="viridis", vmin=vmin,
                    vmax=vmax, edgecolors="k", s=28, zorder=3)
         fig.colorbar(m, ax=ax, label="net porosity (v/v)")
         ax.set_title(title)
         _frame(ax)
-    fig.tight_layout()
     for ax in axes:
         _place_labels(ax, [tuple(r[:2]) for r in a.control], a.control_names, fig, fontsize=6)
     save(fig, "porosity.png")
@@ -170,6 +177,6 @@ def write_figures(a: Asset, folder: str) -> list[str]:
     c.set_ylim(0, 100)
     c.set_title("S-curve")
     c.grid(alpha=0.3)
-    fig.tight_layout()
+    fig.subplots_adjust(left=0.07, right=0.98, bottom=0.12, top=0.92, wspace=0.2)
     save(fig, "volumetrics.png")
     return names

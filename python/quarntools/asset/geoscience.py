@@ -136,7 +136,7 @@ def ring_area(ring: np.ndarray) -> float:
     ring = np.asarray(ring, dtype=np.float64)
     if len(ring) < 3:
         return 0.0
-    x, y = ring[:, 0], ring[:, 1]
+    x, y = ring[:, 0] - ring[0, 0], ring[:, 1] - ring[0, 1]   # local origin: no cancellation
     return abs(float(np.dot(x, np.roll(y, -1)) - np.dot(np.roll(x, -1), y))) * 0.5
 
 
