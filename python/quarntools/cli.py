@@ -103,8 +103,20 @@ def _build_and_write(cfg, out: str | None, force: bool, quiet: bool, figures: bo
                      print_report: bool) -> int:
     from .asset import AssetError, OutputError, Progress, build_asset, check_output, write_asset
     from .asset.report import report_lines
+    try:
+        if out is not None:
+            check_output(out, force)
+    except OutputError as err:
+        _err(str(err))
+        return 1
     if out is not None:
-        check_output(out, force)          # refuse before any work
+        try:
+            from .io._deps import require_installed
+            require_installed("xtgeo", "writing surfaces")
+            require_installed("lasio", "writing LAS files")
+        except ImportError as err:
+            _err(str(err))
+            return 1
         _preload(cfg.output.figures if figures is None else figures)
     prog = Progress(enabled=None if not quiet else False)
     try:

@@ -273,14 +273,20 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
 
 
 def _run_threads(inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):
-    """Realizations on a thread pool (the simulation releases the interpreter lock), in order."""
+    """Realizations on a thread pool (the simulation releases the interpreter lock), in order.
+    At most two per thread are in flight, so an interrupt stops the loop at once."""
     n = len(seeds)
     out: list[gs.RealizationVolumes] = []
-    pool = ThreadPoolExecutor(max_workers=max(1, threads))
+    workers = max(1, threads)
+    pool = ThreadPoolExecutor(max_workers=workers)
     try:
-        futures = [pool.submit(gs.realization_volumes, inputs, k, s) for k, s in enumerate(seeds)]
-        for k, fut in enumerate(futures):
-            out.append(fut.result())
+        pending: dict[int, object] = {}
+        nxt = 0
+        for k in range(n):
+            while nxt < n and nxt < k + 2 * workers:
+                pending[nxt] = pool.submit(gs.realization_volumes, inputs, nxt, seeds[nxt])
+                nxt += 1
+            out.append(pending.pop(k).result())  # type: ignore[attr-defined]
             prog.bar(k + 1, n)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)

@@ -415,6 +415,12 @@ def _cross_checks(cfg: AssetConfig, lines: dict[str, int], source: str) -> None:
         if w.final_incl_deg > w.hold_incl_deg:
             raise fail("wells.final_incl_deg", f"must be <= hold_incl_deg ({w.hold_incl_deg!r}), "
                        f"got {w.final_incl_deg!r}")
+    fr, pc = cfg.frame, cfg.porosity
+    sim_nodes = (-(-(fr.ncol - 1) // pc.coarsen) + 1) * (-(-(fr.nrow - 1) // pc.coarsen) + 1)
+    if v.realizations * sim_nodes > 250_000_000:
+        raise fail("volumetrics.realizations", f"{v.realizations} realizations of {sim_nodes} "
+                   "simulation nodes exceed the 250,000,000 values kept for the node-wise "
+                   "percentiles; raise porosity.coarsen or lower the count")
     for pre in ("cap", "base", "net", "nonnet"):
         mean, std = getattr(lg, f"{pre}_por_mean"), getattr(lg, f"{pre}_por_std")
         if std * std >= mean * (1.0 - mean):
