@@ -87,8 +87,8 @@ PLANE_LAT = qt.Lattice(-500.0, -500.0, 50.0, 50.0, 41, 41)
 
 
 def _plane(a, b, c):
-    x, y = gs.node_xy(PLANE_LAT)
-    return a + b * x + c * y
+    x, y = qt.Field(np.zeros((41, 41)), PLANE_LAT).xy()
+    return qt.Field(a + b * x + c * y, PLANE_LAT)
 
 
 def _straight(incl_deg, azim_deg, kb_depth=-25.0, n=400, step=5.0):
@@ -110,7 +110,7 @@ PENETRATIONS = [
 def test_penetration_of_a_plane_matches_the_closed_form(plane, incl, azim):
     a, b, c = plane
     md, x, y, tvd = _straight(incl, azim)
-    pick, why = gs.penetration(md, x, y, tvd, _plane(a, b, c), PLANE_LAT)
+    pick, why = gs.penetration(md, x, y, tvd, _plane(a, b, c))
     i, az = math.radians(incl), math.radians(azim)
     # -25 + m cos i = a + b m sin i sin az + c m sin i cos az
     m = (a + 25.0) / (math.cos(i) - b * math.sin(i) * math.sin(az) - c * math.sin(i) * math.cos(az))
@@ -124,8 +124,8 @@ def test_penetration_is_not_the_depth_below_the_head():
     # a deviated well into a dipping plane meets it far from the head and at another depth
     md, x, y, tvd = _straight(40.0, 90.0)
     surface = _plane(1000.0, 0.1, 0.0)
-    pick, _ = gs.penetration(md, x, y, tvd, surface, PLANE_LAT)
-    below_head = gs.sample_bilinear(surface, PLANE_LAT, 0.0, 0.0)[0]
+    pick, _ = gs.penetration(md, x, y, tvd, surface)
+    below_head = gs.surface_at(surface, 0.0, 0.0)[0]
     assert below_head == 1000.0
     assert pick.x > 900.0 and pick.tvd - below_head > 90.0
 
@@ -141,31 +141,15 @@ NO_PICK = [
 @pytest.mark.parametrize(("depth", "why"), NO_PICK)
 def test_no_penetration_says_why(depth, why):
     md, x, y, tvd = _straight(0.0, 0.0)
-    pick, reason = gs.penetration(md, x, y, tvd, _plane(depth, 0.0, 0.0), PLANE_LAT)
+    pick, reason = gs.penetration(md, x, y, tvd, _plane(depth, 0.0, 0.0))
     assert pick is None and reason == why
 
 
 def test_penetration_outside_the_lattice_is_undefined():
     md, x, y, tvd = _straight(0.0, 0.0)
     lat = qt.Lattice(5000.0, 5000.0, 50.0, 50.0, 5, 5)
-    pick, why = gs.penetration(md, x, y, tvd, np.full((5, 5), 100.0), lat)
+    pick, why = gs.penetration(md, x, y, tvd, qt.Field(np.full((5, 5), 100.0), lat))
     assert pick is None and why == "the surface is undefined along the whole path"
-
-
-def test_sample_bilinear_matches_the_extension():
-    lat = qt.Lattice(10.0, 20.0, 7.0, 5.0, 6, 5, 33.0, True)
-    f = np.arange(30.0).reshape(6, 5) ** 1.5
-    pts = [lat.intrinsic_to_world(fi, fj) for fi, fj in ((0.3, 0.7), (4.9, 3.2), (5.0, 4.0), (2.0, 1.0))]
-    ours = gs.sample_bilinear(f, lat, [p[0] for p in pts], [p[1] for p in pts])
-    theirs = qt.tops_from_surface(f.tolist(), lat, [list(p) for p in pts], qt.Sampler.normal(0, 1e-300), 1)
-    assert ours.tolist() == pytest.approx(theirs, abs=1e-12)
-
-
-def test_node_xy_is_the_lattice_transform_bit_for_bit():
-    lat = qt.Lattice(431000.0, 6521000.0, 50.0, 25.0, 5, 4, 20.0, True)
-    x, y = gs.node_xy(lat)
-    assert [[(x[i, j], y[i, j]) for j in range(4)] for i in range(5)] == \
-        [[lat.node_xy(i, j) for j in range(4)] for i in range(5)]
 
 
 POLYGON = [
@@ -219,14 +203,9 @@ def test_coarse_weights_integrate_the_refined_field():
     assert float(np.sum(w)) == pytest.approx(float(np.sum(h)), rel=1e-13)
 
 
-SPAWN = [  # SplitMix64 finaliser of seed + k * 0x9E3779B97F4A7C15
-    pytest.param(0, 3, [0, 0xE220A8397B1DCDAF, 0x6E789E6AA1B965F4], id="seed-0"),
-]
-
-
-@pytest.mark.parametrize(("seed", "n", "expected"), SPAWN)
-def test_spawn_seeds(seed, n, expected):
-    assert gs.spawn_seeds(seed, n) == expected
+def test_realizations_use_the_package_child_seeds(small):
+    stage = qt.spawn_seeds(small.seed, 10)[8]
+    assert [r.seed for r in small.realizations] == qt.spawn_seeds(stage, 24)
 
 
 # ---- a whole asset -------------------------------------------------------------------------

@@ -16,6 +16,9 @@ from typing import Callable
 import numpy as np
 
 from .. import _quarntools as qt
+from .. import fields
+from ..field import Field
+from ..seeds import spawn_seeds
 from . import geoscience as gs
 from .config import AssetConfig
 
@@ -148,11 +151,6 @@ def _sampler_draws(sampler: qt.Sampler, n: int, seed: int) -> list[float]:
     return sampler.sample_n_seeded(n, seed) if n else []
 
 
-def _flat(buf_shape) -> np.ndarray:
-    buf, shape = buf_shape
-    return np.frombuffer(buf, dtype="<f8").reshape(shape).copy()
-
-
 def _f32(a: np.ndarray) -> np.ndarray:
     return a.astype(np.float32).astype(np.float64)
 
@@ -167,7 +165,7 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     prog = progress or Progress(enabled=False)
     timings: dict[str, float] = {}
     t0 = time.perf_counter()
-    seeds = gs.spawn_seeds(cfg.asset.seed, N_STAGES)
+    seeds = spawn_seeds(cfg.asset.seed, N_STAGES)
     fr, st = cfg.frame, cfg.structure
     lat = qt.Lattice(fr.east0, fr.north0, fr.xinc, fr.yinc, fr.ncol, fr.nrow, fr.rotation_deg, fr.yflip)
     geom = gs.LatticeGeom.of(lat)
@@ -177,12 +175,12 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     noise_vgm = qt.Variogram("spherical", 0.0, 1.0, st.noise_range_m)
     iso_vgm = qt.Variogram("gaussian", 0.0, 1.0, cfg.isochore.range_m)
     with ThreadPoolExecutor(max_workers=2) as pool:
-        f_relief = pool.submit(qt.synth_dome_surface_flat, lat, st.relief_m, st.aspect, st.tilt_m,
+        f_relief = pool.submit(fields.synth_dome_surface, lat, st.relief_m, st.aspect, st.tilt_m,
                                st.noise_std_m ** 2, noise_vgm, seeds[S_NOISE])
-        f_iso = pool.submit(qt.synth_isochore_flat, lat, cfg.isochore.mean_m, cfg.isochore.std_m,
+        f_iso = pool.submit(fields.synth_isochore, lat, cfg.isochore.mean_m, cfg.isochore.std_m,
                             iso_vgm, seeds[S_ISOCHORE])
-        relief = _flat(f_relief.result())
-        iso = _flat(f_iso.result())
+        relief = f_relief.result().values
+        iso = f_iso.result().values
     # The grids are exported as IRAP (32-bit floats); the asset works on exactly those values, so
     # picks and volumes recomputed from the files agree with the asset to the last bit.
     top = _f32(st.datum_tvd_m - relief)
@@ -203,14 +201,14 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
         raise AssetError(f"contact.tvd_m: {contact!r} m is above the crest ({crest:.2f} m TVD); "
                          "nothing is trapped")
     trap = gs.trap_mask(top, contact)
-    nodes_x, nodes_y = gs.node_xy(geom)
-    relief_nested = (-top).tolist()
+    top_f = Field(top, lat)
+    nodes_x, nodes_y = top_f.xy()
+    relief_f = Field(-top, lat)
     crest_xy = (float(nodes_x[crest_ij]), float(nodes_y[crest_ij]))
     # At the spill depth itself the contour touches the spill node and may pinch off; a contour
     # a hair shallower (at most 0.1 m) is the closing one.
     for eps in (0.0, 1e-6, 1e-3, 0.1):
-        closure = np.array(qt.closure_outline(relief_nested, lat, -(contact - eps)),
-                           dtype=np.float64).reshape(-1, 2)
+        closure = fields.closure_outline(relief_f, -(contact - eps))
         if len(closure) >= 3 and gs.points_in_polygon(closure, *crest_xy)[0]:
             break
     else:
@@ -224,7 +222,7 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     # 2. Wells: targets inside the inner closure, heads back along the designed path.
     prog.stage("wells")
     t1 = time.perf_counter()
-    wells = _build_wells(cfg, lat, geom, top, base, contact, crest, closure, seeds)
+    wells = _build_wells(cfg, top_f, Field(base, lat), contact, crest, closure, seeds)
     timings["wells"] = time.perf_counter() - t1
 
     # 3. Porosity control and maps.
@@ -237,10 +235,8 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     pc = cfg.porosity
     vgm_params = (pc.variogram, var * pc.nugget_fraction, var * (1.0 - pc.nugget_fraction), pc.range_m)
     vgm = qt.Variogram(*vgm_params)
-    rows = control.tolist()
-    est_b, var_b, shape = qt.local_kriging_grid_flat(rows, lat, vgm, pc.krige_neighbours, pc.radius_m)
-    kriged = np.frombuffer(est_b, dtype="<f8").reshape(shape).copy()
-    kvar = np.frombuffer(var_b, dtype="<f8").reshape(shape).copy()
+    est, kv = fields.local_kriging(control, lat, vgm, pc.krige_neighbours, pc.radius_m)
+    kriged, kvar = est.values, kv.values
     c = pc.coarsen
     sim_geom = gs.LatticeGeom(fr.east0, fr.north0, fr.xinc * c, fr.yinc * c,
                               -(-(fr.ncol - 1) // c) + 1, -(-(fr.nrow - 1) // c) + 1,
@@ -248,7 +244,7 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     h = np.where(trap, np.maximum(np.minimum(base, contact) - top, 0.0), 0.0)
     weights = gs.coarse_weights(h, c, (sim_geom.ncol, sim_geom.nrow))
     vc = cfg.volumetrics
-    inputs = gs.VolumeInputs(tuple(tuple(r) for r in rows), sim_geom, vgm_params, pc.sim_neighbours,
+    inputs = gs.VolumeInputs(tuple(tuple(r) for r in control.tolist()), sim_geom, vgm_params, pc.sim_neighbours,
                              pc.radius_m, weights, grv_m3, (vc.ntg_min, vc.ntg_mode, vc.ntg_max),
                              (vc.sw_mean, vc.sw_std, vc.sw_min, vc.sw_max), (vc.bo_min, vc.bo_max))
     timings["porosity"] = time.perf_counter() - t1
@@ -256,7 +252,7 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     # 4. Realizations.
     t1 = time.perf_counter()
     n = vc.realizations
-    real_seeds = gs.spawn_seeds(seeds[S_REALIZATIONS], n)
+    real_seeds = spawn_seeds(seeds[S_REALIZATIONS], n)
     runner = run_realizations or _run_threads
     results = runner(inputs, real_seeds, _threads(cfg), prog)
     timings["realizations"] = time.perf_counter() - t1
@@ -313,30 +309,29 @@ def _trajectory(cfg: AssetConfig, head, td: float, azimuth: float) -> dict[str, 
             "x": np.array(tr["x"]), "y": np.array(tr["y"]), "tvd": np.array(tr["tvd"]) - w.kb_m}
 
 
-def _build_wells(cfg: AssetConfig, lat: qt.Lattice, geom: gs.LatticeGeom, top: np.ndarray,
-                 base: np.ndarray, contact: float, crest: float, closure: np.ndarray,
-                 seeds: list[int]) -> list[Well]:
+def _build_wells(cfg: AssetConfig, top: Field, base: Field, contact: float, crest: float,
+                 closure: np.ndarray, seeds: list[int]) -> list[Well]:
     w = cfg.wells
     n = w.count
     inner_level = crest + w.target_fraction * (contact - crest)
-    inner = qt.closure_outline((-top).tolist(), lat, -inner_level)
+    inner = fields.closure_outline(Field(-top.values, top.lattice), -inner_level)
     if len(inner) < 3:
-        inner = closure.tolist()
-    targets = qt.place_wells_in_polygon(inner, n, seeds[S_TARGETS])
+        inner = closure
+    targets = qt.place_wells_in_polygon(inner.tolist(), n, seeds[S_TARGETS])
     azimuths = _sampler_draws(qt.Sampler.uniform(w.azimuth_min_deg, w.azimuth_max_deg), n, seeds[S_AZIMUTH])
     if w.residual_std_m > 0:
         res = _sampler_draws(qt.Sampler.normal(w.residual_mean_m, w.residual_std_m), 2 * n, seeds[S_RESIDUAL])
     else:
         res = [w.residual_mean_m] * (2 * n)
-    log_seeds = gs.spawn_seeds(seeds[S_LOGS], n)
-    deepest = float(np.nanmax(base))
+    log_seeds = spawn_seeds(seeds[S_LOGS], n)
+    deepest = float(np.nanmax(base.values))
     wells = []
     for k in range(n):
         name = f"{cfg.asset.well_prefix}{k + 1}"
         tx, ty = targets[k]
         az = azimuths[k]
-        t_top = float(gs.sample_bilinear(top, geom, tx, ty)[0])
-        t_base = float(gs.sample_bilinear(base, geom, tx, ty)[0])
+        t_top = float(gs.surface_at(top, tx, ty)[0])
+        t_base = float(gs.surface_at(base, tx, ty)[0])
         # design at the origin: the path is the same wherever the head is, only shifted
         td_trial = 3.0 * (deepest + w.td_below_base_m + abs(w.kb_m)) + w.kickoff_md_m + 100.0
         probe = _trajectory(cfg, (0.0, 0.0), td_trial, az)
@@ -348,7 +343,7 @@ def _build_wells(cfg: AssetConfig, lat: qt.Lattice, geom: gs.LatticeGeom, top: n
         sv = _trajectory(cfg, head, td, az)
         pen, picks, why, resid = {}, {}, {}, {}
         for j, (key, surf) in enumerate((("top", top), ("base", base))):
-            p, reason = gs.penetration(sv["md"], sv["x"], sv["y"], sv["tvd"], surf, geom)
+            p, reason = gs.penetration(sv["md"], sv["x"], sv["y"], sv["tvd"], surf)
             pen[key] = p
             resid[key] = float(res[2 * k + j])
             why[key] = reason
@@ -382,7 +377,7 @@ def _well_log(cfg: AssetConfig, sv: dict[str, np.ndarray], picks: dict[str, gs.P
     md = np.arange(k0, k1 + 1, dtype=np.float64) * step
     zone = np.where(md < top_md, ZONE_CAP, np.where(md < base_md, ZONE_RESERVOIR, ZONE_BELOW))
     n1, n2, n3 = (int(np.count_nonzero(zone == z)) for z in (ZONE_CAP, ZONE_RESERVOIR, ZONE_BELOW))
-    s_cap, s_res, s_below = gs.spawn_seeds(seed, 3)
+    s_cap, s_res, s_below = spawn_seeds(seed, 3)
     phie = np.empty(len(md))
     net = np.zeros(len(md), dtype=np.int64)
     if n1:
@@ -420,7 +415,7 @@ def _control_wells(cfg: AssetConfig, lat: qt.Lattice, study: np.ndarray, wells: 
         spec = qt.PetroZoneSpec(lg.ntg_target, lg.net_por_mean, lg.net_por_std, lg.nonnet_por_mean,
                                 lg.nonnet_por_std, lg.bed_scale_m, lg.correlation_len_m, lg.net_cutoff)
         n = max(1, int(round(pc.control_interval_m / lg.step_m)))
-        cs = gs.spawn_seeds(seeds[S_CONTROL_LOGS], pc.control_wells)
+        cs = spawn_seeds(seeds[S_CONTROL_LOGS], pc.control_wells)
         with ThreadPoolExecutor(max_workers=2) as pool:
             curves = list(pool.map(lambda s: qt.synth_petro_curves(spec, lg.step_m, n, s), cs))
         for k, ((x, y), cur) in enumerate(zip(xy, curves)):

@@ -6,6 +6,7 @@ import os
 
 import numpy as np
 
+from ..field import Field
 from ..io._deps import require
 from . import geoscience as gs
 from .build import ZONE_BELOW, ZONE_CAP, ZONE_RESERVOIR, Asset
@@ -57,7 +58,7 @@ def write_figures(a: Asset, folder: str) -> list[str]:
     plt = _plt()
     from matplotlib import ticker
     os.makedirs(folder, exist_ok=True)
-    x, y = gs.node_xy(a.lattice)
+    x, y = Field(a.top, a.lattice).xy()
     ring = np.vstack([a.closure, a.closure[:1]])
     names = []
 

@@ -1,9 +1,9 @@
-"""Geoscience of the asset as small pure numpy functions: node positions, bilinear sampling,
-point-in-polygon, spill point and trap, penetration picks, gross rock volume, and the
-per-realization volumetrics.
+"""Geoscience of the asset as small pure numpy functions: point-in-polygon, spill point and
+trap, penetration picks, gross rock volume, and the per-realization volumetrics.
 
-Fields are ``(ncol, nrow)`` float64 arrays on a ``quarntools.Lattice`` (``field[i, j]`` is node
-``(i, j)``); depths are metres TVD below the datum plane, positive down; NaN is undefined.
+Grids are ``(ncol, nrow)`` float64 arrays (``a[i, j]`` is node ``(i, j)``), or ``Field``s where
+world positions matter; depths are metres TVD below the datum plane, positive down; NaN is
+undefined.
 """
 from __future__ import annotations
 
@@ -13,25 +13,13 @@ from dataclasses import dataclass
 import numpy as np
 
 from .. import _quarntools as qt
+from ..field import Field
+from ..fields import sgs
+from ..seeds import spawn_seeds
 
-__all__ = ["LatticeGeom", "node_xy", "sample_bilinear", "points_in_polygon", "ring_area",
-           "spill_depth", "trap_mask", "Pick", "penetration", "pick_at_tvd", "grv",
-           "VolumeInputs", "RealizationVolumes", "realization_volumes", "coarse_weights",
-           "spawn_seeds", "percentile7"]
-
-_DEG = 0.017453292519943295
-_M64 = 2**64 - 1
-
-
-def spawn_seeds(seed: int, n: int) -> list[int]:
-    """``n`` independent child seeds of ``seed``: the SplitMix64 finaliser of seed + k * golden."""
-    out = []
-    for k in range(n):
-        z = (seed + k * 0x9E3779B97F4A7C15) & _M64
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _M64
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _M64
-        out.append(z ^ (z >> 31))
-    return out
+__all__ = ["LatticeGeom", "surface_at", "points_in_polygon", "ring_area", "spill_depth", "trap_mask",
+           "Pick", "penetration", "pick_at_tvd", "grv", "VolumeInputs", "RealizationVolumes",
+           "realization_volumes", "coarse_weights", "refine_bilinear", "percentile7"]
 
 
 @dataclass(frozen=True)
@@ -61,56 +49,11 @@ class LatticeGeom:
         return abs(self.xinc * self.yinc)
 
 
-def _geom(lat: qt.Lattice | LatticeGeom) -> LatticeGeom:
-    return lat if isinstance(lat, LatticeGeom) else LatticeGeom.of(lat)
-
-
-def node_xy(lat: qt.Lattice | LatticeGeom) -> tuple[np.ndarray, np.ndarray]:
-    """World x and y of every node, two ``(ncol, nrow)`` arrays (same arithmetic as ``node_xy``)."""
-    g = _geom(lat)
-    th = g.rotation_deg * _DEG
-    s, c = math.sin(th), math.cos(th)
-    d = -g.yinc if g.yflip else g.yinc
-    fi = np.arange(g.ncol, dtype=np.float64)[:, None]
-    fj = np.arange(g.nrow, dtype=np.float64)[None, :]
-    x = (g.xori + fi * (c * g.xinc)) + (s * (-d)) * fj
-    y = (g.yori + fi * (s * g.xinc)) + (c * d) * fj
-    return x, y
-
-
-def world_to_ij(lat: qt.Lattice | LatticeGeom, x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
-    """Fractional intrinsic (fi, fj) of world points."""
-    g = _geom(lat)
-    th = g.rotation_deg * _DEG
-    s, c = math.sin(th), math.cos(th)
-    dx = np.asarray(x, dtype=np.float64) - g.xori
-    dy = np.asarray(y, dtype=np.float64) - g.yori
-    fi = (dy * s + dx * c) / g.xinc
-    gg = dy * c - dx * s
-    fj = (-gg if g.yflip else gg) / g.yinc
-    return fi, fj
-
-
-def sample_bilinear(field: np.ndarray, lat: qt.Lattice | LatticeGeom, x, y) -> np.ndarray:
-    """Bilinear value of ``field`` at world points; NaN outside the lattice or in a cell with an
-    undefined corner."""
-    g = _geom(lat)
-    fi, fj = world_to_ij(g, x, y)
-    fi, fj = np.atleast_1d(fi), np.atleast_1d(fj)
-    ok = np.isfinite(fi) & np.isfinite(fj) & (fi >= 0) & (fj >= 0) & (fi <= g.ncol - 1) & (fj <= g.nrow - 1)
-    fi_c = np.where(ok, fi, 0.0)
-    fj_c = np.where(ok, fj, 0.0)
-    i0 = np.floor(fi_c).astype(np.intp)
-    j0 = np.floor(fj_c).astype(np.intp)
-    i1 = np.minimum(i0 + 1, g.ncol - 1)
-    j1 = np.minimum(j0 + 1, g.nrow - 1)
-    tx, ty = fi_c - i0, fj_c - j0
-    a, b, c, d = field[i0, j0], field[i1, j0], field[i0, j1], field[i1, j1]
-    lower = a * (1 - tx) + b * tx
-    upper = d * tx + c * (1 - tx)
-    out = (1 - ty) * lower + ty * upper
-    out[~ok] = np.nan
-    return out
+def surface_at(surface: Field, x, y) -> np.ndarray:
+    """Bilinear value of a surface at world points (NaN off the lattice or where undefined)."""
+    pts = np.column_stack([np.atleast_1d(np.asarray(x, dtype=np.float64)),
+                           np.atleast_1d(np.asarray(y, dtype=np.float64))])
+    return surface.sample(pts, "bilinear")
 
 
 def points_in_polygon(ring: np.ndarray, x, y) -> np.ndarray:
@@ -224,11 +167,11 @@ def _along(md: np.ndarray, col: np.ndarray, at):
     return np.interp(at, md, col)
 
 
-def penetration(md: np.ndarray, x: np.ndarray, y: np.ndarray, tvd: np.ndarray, surface: np.ndarray,
-                lat: qt.Lattice | LatticeGeom) -> tuple[Pick | None, str]:
+def penetration(md: np.ndarray, x: np.ndarray, y: np.ndarray, tvd: np.ndarray,
+                surface: Field) -> tuple[Pick | None, str]:
     """First point where the path (stations joined by straight chords) reaches the surface
     depth at its own (x, y), going down. Returns (pick, "") or (None, reason)."""
-    s = sample_bilinear(surface, lat, x, y)
+    s = surface_at(surface, x, y)
     f = tvd - s
     defined = np.isfinite(f)
     if not defined.any():
@@ -253,7 +196,7 @@ def penetration(md: np.ndarray, x: np.ndarray, y: np.ndarray, tvd: np.ndarray, s
         if mid <= lo or mid >= hi:
             break
         px, py, pz = (_along(md[seg], c[seg], mid) for c in (x, y, tvd))
-        fm = pz - sample_bilinear(surface, lat, px, py)[0]
+        fm = pz - surface_at(surface, px, py)[0]
         if not math.isfinite(fm):
             return None, "the surface is undefined where the path reaches it"
         if fm < 0:
@@ -347,9 +290,8 @@ def realization_volumes(inputs: VolumeInputs, index: int, seed: int) -> Realizat
     mean over the trap, and NTG, Sw, Bo draws; STOIIP = GRV x NTG x phi(net) x (1 - Sw) / Bo."""
     s_sgs, s_ntg, s_sw, s_bo = spawn_seeds(seed, 4)
     vg = qt.Variogram(*inputs.variogram)
-    buf, shape = qt.sgs_flat([list(r) for r in inputs.control], inputs.sim_lattice.lattice(), vg,
-                             inputs.neighbours, inputs.radius_m, s_sgs)
-    phi_map = np.frombuffer(buf, dtype="<f8").reshape(shape)
+    phi_map = sgs(np.array(inputs.control, dtype=np.float64), inputs.sim_lattice.lattice(), vg,
+                  inputs.neighbours, inputs.radius_m, s_sgs).values
     wsum = float(np.sum(inputs.weights))
     phi = float(np.sum(inputs.weights * phi_map)) / wsum if wsum > 0 else math.nan
     ntg = qt.Sampler.triangular(*inputs.ntg).sample_n_seeded(1, s_ntg)[0]
