@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "cancel.hpp"
 #include "geostat/neighbours.hpp"
 #include "gridding/kriging/prep.hpp"
 
@@ -127,6 +128,8 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
       prev_y = y;
       prev_far = want > 0 && found.size() == want ? found.back().distance : -1.0;
       if (found.empty()) continue;
+      if (cancel::poll(gridding::kriging::solve_work(found.size() + 1)))
+        return cancel::error("LocalKriging::krige");
       if (!gridding::kriging::ordinary_system(data.x, data.y, found, variogram, t.lu, &cache)) continue;
       t.i = i;
       t.j = j;
