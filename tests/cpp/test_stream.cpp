@@ -335,6 +335,28 @@ TEST_CASE("draw_index_inclusive: a low half exactly at 2^32 - r or 2^64 - r take
   }
 }
 
+TEST_CASE("draw_index_inclusive: the 64-bit correction draw against 128-bit integers") {
+  // floor((w*r + floor(w2*r / 2^64)) / 2^64), w2 drawn only when the low half of w*r is
+  // above 2^64 - r; ranges just above 2^63 take the correction about half the time
+  int corrections = 0, carries = 0;
+  for (std::uint64_t seed = 0; seed < 200; ++seed) {
+    const std::uint64_t lo = seed * 0x1234567ull, r = (1ull << 63) + seed * 0x9E3779B97F4Aull + 1;
+    Stream s = seeded_rng(seed), ref = seeded_rng(seed);
+    const U128 total = static_cast<U128>(ref.next_u64()) * r;
+    U128 sum = total;
+    if (static_cast<std::uint64_t>(total) > 0ull - r) {
+      sum += (static_cast<U128>(ref.next_u64()) * r) >> 64;
+      ++corrections;
+      carries += (sum >> 64) != (total >> 64);
+    }
+    CHECK_EQ(s.draw_index_inclusive(lo, lo + r - 1), lo + static_cast<std::uint64_t>(sum >> 64));
+    CHECK_EQ(s.next_u32(), ref.next_u32());
+  }
+  CHECK(corrections > 50);
+  CHECK(carries > 10);
+  CHECK(carries < corrections);
+}
+
 TEST_CASE("ziggurat: rejection and tail branches") {
   struct Pin {
     std::uint64_t seed;
