@@ -1,5 +1,6 @@
 #include "binder.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -55,7 +56,51 @@ void set_error(PyObject* type, const std::string& msg) {
   if (text) PyErr_SetObject(type, text.get());
 }
 
-void raise_core_error(const quarn::CoreError& e) { set_error(PyExc_ValueError, e.display()); }
+void raise_core_error(const quarn::CoreError& e) {
+  if (e.kind == quarn::ErrorKind::Cancelled) {
+    // Stopped by the signal hook, whose handler set the exception; keep that one.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return;
+  }
+  set_error(PyExc_ValueError, e.display());
+}
+
+namespace {
+// The main thread's identity, looked up once with the lock held; 0 until then.
+std::atomic<unsigned long> g_main_thread{0};
+}  // namespace
+
+bool on_main_thread() {
+  unsigned long main = g_main_thread.load(std::memory_order_relaxed);
+  if (main == 0) {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref thread(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(thread ? PyObject_GetAttrString(thread.get(), "ident") : nullptr);
+    main = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (PyErr_Occurred()) {
+      PyErr_Clear();
+      return true;  // unknown: listen anyway, PyErr_CheckSignals ignores other threads
+    }
+    g_main_thread.store(main, std::memory_order_relaxed);
+  }
+  return PyThread_get_thread_ident() == main;
+}
+
+bool SignalWatch::hook(void* context) {
+  auto& w = *static_cast<SignalWatch*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (!w.started) {  // the first question only starts the clock
+    w.started = true;
+    w.due = now + kInterval;
+    return false;
+  }
+  if (now < w.due) return false;
+  w.due = now + kInterval;
+  if (w.released) PyEval_RestoreThread(*w.released);
+  w.raised = PyErr_CheckSignals() != 0;
+  if (w.released) *w.released = PyEval_SaveThread();
+  return w.raised;
+}
 
 void add_processing_note(const char* param) {
   if (!PyErr_Occurred()) return;

@@ -4,6 +4,7 @@
 #pragma once
 #include "pyref.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.hpp"
 #include "error.hpp"
 
 namespace qpy {
@@ -197,21 +199,52 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
 /// or null when the parameter is absent (Default::none()).
 PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold);
 
-/// Runs `call` with the interpreter lock released; an escaping C++ exception is
-/// rethrown once the lock is back.
+/// Whether this is the interpreter's main thread, the only one that sees signals.
+bool on_main_thread();
+
+/// The cancel hook (cancel.hpp) of one call: at most every kInterval of wall time it
+/// runs the interpreter's signal handlers, briefly taking the lock back when the call
+/// released it. A handler that raises (SIGINT's KeyboardInterrupt) stops the
+/// computation; its exception stays set for the dispatcher to return.
+struct SignalWatch {
+  static constexpr std::chrono::milliseconds kInterval{50};
+  PyThreadState** released = nullptr;  ///< the saved thread state while the lock is released
+  std::chrono::steady_clock::time_point due{};
+  bool started = false;
+  bool raised = false;
+
+  static bool hook(void* context);
+};
+
+/// Runs `call`, with the interpreter lock released when `nogil`, listening for signals
+/// on the main thread; then builds the result or maps the error. When a signal handler
+/// raised, its exception is returned and the core's result (if any) dropped. An
+/// escaping C++ exception is rethrown once the lock is back.
 template <class F>
-Outcome without_lock(F&& call) {
+PyObject* run_listening(F&& call, bool nogil) {
+  SignalWatch watch;
+  std::optional<quarn::cancel::Scope> scope;
+  if (on_main_thread()) scope.emplace(&SignalWatch::hook, &watch);
+  if (!nogil) {
+    Outcome out = call();
+    scope.reset();
+    if (watch.raised) return nullptr;
+    return out.finish();
+  }
   std::exception_ptr escaped;
   Outcome out = Outcome::python_error();
   PyThreadState* ts = PyEval_SaveThread();
+  watch.released = &ts;
   try {
     out = call();
   } catch (...) {
     escaped = std::current_exception();
   }
+  scope.reset();
   PyEval_RestoreThread(ts);
+  if (watch.raised) return nullptr;
   if (escaped) std::rethrow_exception(escaped);
-  return out;
+  return out.finish();
 }
 
 /// The dispatcher; every wrapper goes through it: bind, convert in parameter order,
@@ -242,8 +275,7 @@ PyObject* invoke(const FunctionDef<A>& d, Form form, PyObject* self, PyObject* c
     }
     if (d.check && !d.check(a)) return nullptr;
     // Every input is an owned copy now; the core may run without the interpreter lock.
-    if (!d.nogil) return d.call(a).finish();
-    return without_lock([&] { return d.call(a); }).finish();
+    return run_listening([&] { return d.call(a); }, d.nogil);
   } catch (...) {
     raise_from_cpp(name);
     return nullptr;
