@@ -322,3 +322,9 @@ def test_with_seed_validates():
     with pytest.raises(ConfigError) as err:
         default_config().with_seed(2**64)
     assert str(err.value) == "<command line>: asset.seed: must be >= 0, <= 18446744073709551615, got 18446744073709551616"
+
+
+def test_thread_count_does_not_change_the_bits(small):
+    one = build_asset(parse_config(SMALL + "[output]\nthreads = 1\n"))
+    assert [r.stoiip_sm3.hex() for r in one.realizations] == [r.stoiip_sm3.hex() for r in small.realizations]
+    assert one.porosity_pct["p50"].tobytes() == small.porosity_pct["p50"].tobytes()
