@@ -7,7 +7,7 @@ import pytest
 
 import quarntools as qt
 from quarntools.asset import (AssetError, ConfigError, build_asset, default_config, default_toml,
-                              parse_config, realization_volumes)
+                              parse_config, realization_volumes, volume_inputs)
 from quarntools.asset import geoscience as gs
 
 SMALL = """
@@ -328,3 +328,12 @@ def test_thread_count_does_not_change_the_bits(small):
     one = build_asset(parse_config(SMALL + "[output]\nthreads = 1\n"))
     assert [r.stoiip_sm3.hex() for r in one.realizations] == [r.stoiip_sm3.hex() for r in small.realizations]
     assert one.porosity_pct["p50"].tobytes() == small.porosity_pct["p50"].tobytes()
+
+
+def test_volume_inputs_reproduce_the_assets_realizations(small):
+    inputs, seeds = volume_inputs(parse_config(SMALL))
+    assert len(seeds) == 24 and inputs.grv_m3 == small.grv_m3
+    for k in (0, 23):
+        r = realization_volumes(inputs, k, seeds[k])
+        assert (r.stoiip_sm3.hex(), r.porosity.tobytes()) == \
+            (small.realizations[k].stoiip_sm3.hex(), small.realizations[k].porosity.tobytes())
