@@ -39,12 +39,12 @@ InterpMethod = Literal["linear", "nearest", "closest", "nn", "previous", "prev",
 Correlation = Literal["independent", "indep", "comonotonic", "comono"]
 
 
-def _f64(buf: object) -> FloatArray:
-    return np.frombuffer(buf, dtype=np.float64)  # type: ignore[call-overload]
+def _f64(buf: _arrays.Vector) -> FloatArray:
+    return np.frombuffer(memoryview(buf), dtype=np.float64)  # no copy: the array lives on buf
 
 
-def _i64(buf: object) -> IntArray:
-    return np.frombuffer(buf, dtype=np.int64)  # type: ignore[call-overload]
+def _i64(buf: _arrays.Vector) -> IntArray:
+    return np.frombuffer(memoryview(buf), dtype=np.int64)
 
 
 def evaluate_formula(assignments: Sequence[str], properties: Mapping[str, npt.ArrayLike],
