@@ -163,7 +163,8 @@ struct FunctionDef {
   const char* name;                  ///< Python name ("__new__" for constructors)
   const char* owner;                 ///< class name for methods and constructors, else null
   std::span<const Param<A>> params;
-  const char* doc;                   ///< "name(params)\n--\n\n" followed by the description
+  /// The description; the text signature line in front of it is made from the row.
+  const char* doc;
   Outcome (*call)(A&);
   /// Binding-only checks after every conversion, GIL held: they fill the members
   /// derived from converted ones (option values, shaped fields), or set an exception
@@ -172,6 +173,8 @@ struct FunctionDef {
   bool nogil = false;                ///< run `call` with the interpreter lock released
   const char* flat_name = nullptr;   ///< the twin returning flat buffers, if any
   const char* flat_doc = nullptr;
+
+  [[nodiscard]] const char* name_of(Form f) const { return f == Form::Flat ? flat_name : name; }
 };
 
 /// What binding needs of a row, whatever its argument struct.
@@ -188,6 +191,26 @@ struct Signature {
 template <class A>
 const ParamHead& param_head(const void* params, std::size_t i) {
   return static_cast<const Param<A>*>(params)[i];
+}
+
+template <class A>
+Signature signature_of(const FunctionDef<A>& d, Form f) {
+  return {d.name_of(f), d.owner, d.params.data(), d.params.size(), &param_head<A>};
+}
+
+/// How a row is called from Python, for its text signature.
+enum class Callable : std::uint8_t { Function, Method, Static, Constructor };
+
+/// "name(p, q='x', r=0.0)": the parameters and defaults of the row as Python writes
+/// them, with `$self` first for methods and the class name for constructors.
+std::string text_signature(const Signature& sig, Callable kind);
+
+/// The docstring of a row: its text signature, "\n--\n\n", the description.
+template <const auto& D, Form F, Callable K>
+const char* docstring() {
+  static const std::string doc = text_signature(signature_of(D, F), K) + "\n--\n\n" +
+                                 (F == Form::Flat ? D.flat_doc : D.doc);
+  return doc.c_str();
 }
 
 /// Binds positional and keyword arguments to parameters (borrowed references, null
@@ -252,9 +275,9 @@ PyObject* run_listening(F&& call, bool nogil) {
 template <class A>
 PyObject* invoke(const FunctionDef<A>& d, Form form, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                  PyObject* kwnames) {
-  const char* name = form == Form::Flat ? d.flat_name : d.name;
+  const char* name = d.name_of(form);
   try {
-    const Signature sig{name, d.owner, d.params.data(), d.params.size(), &param_head<A>};
+    const Signature sig = signature_of(d, form);
     std::vector<PyObject*> objs;
     if (!bind(sig, args, nargs, kwnames, objs)) return nullptr;
     A a{};
@@ -291,7 +314,12 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return invoke(D, F, self, args, nargs, kwnames);
 }
 
-/// The constructor of a class: `D.call` builds the instance from the class's arguments.
+/// The constructor of a class: calling it, and its text signature.
+struct CtorDef {
+  PyObject* (*call)(PyObject* args, PyObject* kwargs) = nullptr;
+  std::string (*signature)(const char* class_name) = nullptr;
+};
+
 template <const auto& D>
 PyObject* construct(PyObject* args, PyObject* kwargs) {
   return flatten_call(args, kwargs, D.name, [](PyObject* const* a, Py_ssize_t n, PyObject* kw, const void*) {
@@ -299,12 +327,24 @@ PyObject* construct(PyObject* args, PyObject* kwargs) {
   }, nullptr);
 }
 
+/// The constructor made from row `D` ("__new__").
+template <const auto& D>
+constexpr CtorDef constructor() {
+  return {&construct<D>, [](const char* class_name) {
+            Signature sig = signature_of(D, Form::Nested);
+            sig.name = class_name;
+            return text_signature(sig, Callable::Constructor);
+          }};
+}
+
 /// The method-table entry of a function, method or static method (or of its flat twin).
 template <const auto& D, Form F = Form::Nested>
 PyMethodDef method_entry(int extra_flags = 0) {
-  return {F == Form::Flat ? D.flat_name : D.name,
-          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D, F>)),
-          METH_FASTCALL | METH_KEYWORDS | extra_flags, F == Form::Flat ? D.flat_doc : D.doc};
+  const char* doc = !D.owner                       ? docstring<D, F, Callable::Function>()
+                    : (extra_flags & METH_STATIC) ? docstring<D, F, Callable::Static>()
+                                                   : docstring<D, F, Callable::Method>();
+  return {D.name_of(F), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D, F>)),
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
 // Result builders shared by all areas.
@@ -352,7 +392,7 @@ PyObject* make_function(PyObject* module) {
 /// Export of a module-level function, or of its flat twin.
 template <const auto& D, Form F = Form::Nested>
 constexpr Export function_export() {
-  return {F == Form::Flat ? D.flat_name : D.name, &make_function<D, F>};
+  return {D.name_of(F), &make_function<D, F>};
 }
 
 }  // namespace qpy
