@@ -210,3 +210,14 @@ def test_results_own_their_memory():
     assert (view.format, view.itemsize, view.shape, view.readonly) == ("q", 8, (5,), False)
     with pytest.raises(TypeError):
         _arrays.Vector()
+
+
+@pytest.mark.parametrize("name", ["evaluate_formula", "interp1d", "aggregate", "synth_log_series",
+                                  "synth_facies_series", "synth_por_with_facies", "synth_petro_curves", "ntg_curve"])
+def test_signatures_are_the_extensions(name):
+    import inspect
+
+    assert inspect.signature(getattr(_arrays, name)) == inspect.signature(getattr(qt, name))
+    wrapper = inspect.signature(getattr(qta, name))
+    assert [(p.name, p.default) for p in wrapper.parameters.values()] == [
+        (p.name, p.default) for p in inspect.signature(getattr(qt, name)).parameters.values()]

@@ -62,8 +62,7 @@ const FunctionDef<FoA> kEvaluateFormula{
     .name = "evaluate_formula",
     .owner = nullptr,
     .params = kFormulaParams,
-    .doc = "evaluate_formula(assignments, properties, params=None)\n--\n\n"
-           "quarntools.evaluate_formula with a dict of Vectors out (one per target).",
+    .doc = "quarntools.evaluate_formula with a dict of Vectors out (one per target).",
     .call = [](FoA& a) -> Outcome {
       const quarn::formula::Params none;
       return done(quarn::formula::evaluate_formula(a.assignments, a.properties, a.params ? *a.params : none),
@@ -93,8 +92,7 @@ const FunctionDef<IA> kInterp1d{
     .name = "interp1d",
     .owner = nullptr,
     .params = kInterpParams,
-    .doc = "interp1d(x, y, query, method='linear', extrapolate=False)\n--\n\n"
-           "quarntools.interp1d with a Vector out.",
+    .doc = "quarntools.interp1d with a Vector out.",
     .call = [](IA& a) -> Outcome {
       return done(quarn::interp::interp1d(a.x, a.y, a.query, a.method, a.extrapolate), vec);
     },
@@ -118,8 +116,7 @@ const FunctionDef<AgA> kAggregate{
     .name = "aggregate",
     .owner = nullptr,
     .params = kAggregateParams,
-    .doc = "aggregate(segments, correlation='independent')\n--\n\n"
-           "quarntools.aggregate with a Vector out.",
+    .doc = "quarntools.aggregate with a Vector out.",
     .call = [](AgA& a) -> Outcome { return value(quarn::sampling::aggregate(a.segments, a.correlation), vec); },
     .check = [](AgA& a) { return parse_option(kCorrelation, a.correlation_name, a.correlation); },
 };
@@ -162,8 +159,7 @@ const FunctionDef<DA> kSampleN{
     .name = "sample_n",
     .owner = nullptr,
     .params = kDrawParams,
-    .doc = "sample_n(sampler, n, rng)\n--\n\n"
-           "sampler.sample_n(n, rng) with a Vector out; advances `rng` the same way.",
+    .doc = "sampler.sample_n(n, rng) with a Vector out; advances `rng` the same way.",
     .call = [](DA& a) -> Outcome {
       RngBorrow rng(a.rng);
       if (!rng.ok()) return Outcome::python_error();
@@ -175,8 +171,7 @@ const FunctionDef<DA> kSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = nullptr,
     .params = kDrawSeededParams,
-    .doc = "sample_n_seeded(sampler, n, seed)\n--\n\n"
-           "sampler.sample_n_seeded(n, seed) with a Vector out.",
+    .doc = "sampler.sample_n_seeded(n, seed) with a Vector out.",
     .call = [](DA& a) -> Outcome {
       quarn::sampling::Stream s = quarn::sampling::seeded_rng(a.seed);
       return draw(*a.sampler, a.n, s);
@@ -203,8 +198,7 @@ const FunctionDef<ZA> kSynthLogSeries{
     .name = "synth_log_series",
     .owner = nullptr,
     .params = kLogSeriesParams,
-    .doc = "synth_log_series(zones, depth_step, transition_beds, seed)\n--\n\n"
-           "quarntools.synth_log_series with a Vector out.",
+    .doc = "quarntools.synth_log_series with a Vector out.",
     .call = [](ZA& a) -> Outcome {
       return done(quarn::synth::synth_log_series(a.zones, a.depth_step, a.transition_beds, a.seed), vec);
     },
@@ -230,8 +224,7 @@ const FunctionDef<FA> kSynthFaciesSeries{
     .name = "synth_facies_series",
     .owner = nullptr,
     .params = kFaciesParams,
-    .doc = "synth_facies_series(n, depth_step, ntg_target, bed_scale_m, seed)\n--\n\n"
-           "quarntools.synth_facies_series with an int64 Vector out.",
+    .doc = "quarntools.synth_facies_series with an int64 Vector out.",
     .call = [](FA& a) -> Outcome {
       return done(quarn::synth::synth_facies_series(a.n, a.depth_step, a.ntg_target, a.bed_scale_m, a.seed), flags);
     },
@@ -290,9 +283,7 @@ const FunctionDef<PoA> kSynthPorWithFacies{
     .name = "synth_por_with_facies",
     .owner = nullptr,
     .params = kPorParams,
-    .doc = "synth_por_with_facies(facies, depth_step, sand_mean, sand_std, shale_mean, shale_std, "
-           "corr_length_m, seed)\n--\n\n"
-           "quarntools.synth_por_with_facies with a Vector out.",
+    .doc = "quarntools.synth_por_with_facies with a Vector out.",
     .call = [](PoA& a) -> Outcome {
       return done(quarn::synth::synth_por_with_facies(a.facies, a.depth_step, a.sand_mean, a.sand_std, a.shale_mean,
                                                       a.shale_std, a.corr_length_m, a.seed),
@@ -329,8 +320,7 @@ const FunctionDef<PeA> kSynthPetroCurves{
     .name = "synth_petro_curves",
     .owner = nullptr,
     .params = kPetroParams,
-    .doc = "synth_petro_curves(zone, depth_step, n_samples, seed)\n--\n\n"
-           "quarntools.synth_petro_curves with Vectors out ('phie' float64, 'net_flag' int64).",
+    .doc = "quarntools.synth_petro_curves with Vectors out ('phie' float64, 'net_flag' int64).",
     .call = [](PeA& a) -> Outcome {
       return done(quarn::synth::synth_petro_curves(*a.zone, a.depth_step, a.n_samples, a.seed), py_curves);
     },
@@ -350,8 +340,7 @@ const FunctionDef<NtgArgs> kNtgCurve{
     .name = "ntg_curve",
     .owner = nullptr,
     .params = kNtgParams,
-    .doc = "ntg_curve(net_flag, depth_step, window_m)\n--\n\n"
-           "quarntools.ntg_curve with a Vector out.",
+    .doc = "quarntools.ntg_curve with a Vector out.",
     .call = [](NtgArgs& a) -> Outcome {
       return done(quarn::synth::ntg_curve(a.net_flag, a.depth_step, a.window_m), vec);
     },
