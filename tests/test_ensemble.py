@@ -363,3 +363,45 @@ def test_memory_stays_bounded(tmp_path):
     peak = int(out.stdout.strip())
     assert peak < 1 << 30, f"peak RSS {peak / 2**20:.0f} MiB"
     assert list(tmp_path.iterdir()) == []
+
+
+SIGINT_SCRIPT = textwrap.dedent("""
+    import sys, time
+    import numpy as np
+    from quarntools import ensemble
+
+    class Slow:
+        name = "v"
+        def __call__(self, index, seed):
+            time.sleep(0.1)
+            return np.full((4, 4), float(index))
+        def describe(self):
+            return {"slow": 1}
+
+    ensemble.run(Slow(), 1000, 5, workers=2, store=sys.argv[1], progress=False)
+""")
+
+
+def test_ctrl_c_cancels_outstanding_work(tmp_path):
+    import signal
+
+    store = tmp_path / "s.zarr"
+    proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, str(store)], stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not (store / "stored" / "3").exists():  # a few realizations are in
+            assert time.monotonic() < deadline and proc.poll() is None
+            time.sleep(0.05)
+        proc.send_signal(signal.SIGINT)
+        t = time.monotonic()
+        _, err = proc.communicate(timeout=60)
+    finally:
+        proc.kill()
+    assert time.monotonic() - t < 10  # not the 50 s the remaining realizations take
+    assert proc.returncode != 0 and err.rstrip().endswith("KeyboardInterrupt")
+    xr = pytest.importorskip("xarray")
+    with xr.open_zarr(store) as ds:
+        stored = ds.stored.values.astype(bool)
+        done = [k for k in range(1000) if stored[k]]
+        assert 4 <= len(done) < 1000
+        assert all(ds.v.values[k].tolist() == [[float(k)] * 4] * 4 for k in done)

@@ -187,6 +187,8 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
         cancel = False
     finally:
         if backend is not None:
+            if cancel:
+                backend.cancel(inflight)
             backend.close(cancel=cancel)
         if bar is not None:
             bar.close()

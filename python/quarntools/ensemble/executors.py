@@ -48,6 +48,10 @@ class Backend:
     def result(self, future: Any) -> Any:
         return future.result()
 
+    def cancel(self, futures: Iterable[Any]) -> None:
+        for f in futures:
+            f.cancel()
+
     def close(self, cancel: bool = False) -> None:
         raise NotImplementedError
 
@@ -101,6 +105,9 @@ class DaskBackend(Backend):
     def wait(self, futures: Iterable[Any]) -> set[Any]:
         done, _ = self._distributed.wait(list(futures), return_when="FIRST_COMPLETED")
         return set(done)
+
+    def cancel(self, futures: Iterable[Any]) -> None:
+        self._client.cancel(list(futures), force=True)
 
     def close(self, cancel: bool = False) -> None:
         try:

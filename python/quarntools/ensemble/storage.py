@@ -3,7 +3,8 @@
 Layout: a ``realization`` dimension; each field variable ``(realization, col, row)`` with the
 lattice parameters in its attributes and 2-D ``x``/``y`` node coordinates (so
 ``Field.from_xarray(ds[name].isel(realization=k))`` gives realization ``k`` back); each scalar
-variable ``(realization,)``; ``seed`` (uint64) the seed of every realization; ``stored`` (int8) 1
+variable ``(realization,)``; a plain array ``(realization, col, row)`` when 2-D and of the
+fields' shape, else with dimensions of its own; ``seed`` (uint64) the seed of every realization; ``stored`` (int8) 1
 once a realization is completely written. Dataset attributes hold the master seed, the number of
 realizations, the lattice and the configuration. The store is made in a temporary directory and
 renamed into place, so a path either holds a complete layout or nothing; every chunk is written
@@ -82,14 +83,12 @@ class ZarrStore:
             for name, var in ds.data_vars.items():
                 if name in ("seed", "stored"):
                     continue
-                if var.ndim == 3:
+                if "xori" in var.attrs:
                     a = var.attrs
                     self._lattices[name] = lattice_from_params(
                         float(a["xori"]), float(a["yori"]), float(a["xinc"]), float(a["yinc"]),
                         int(a["ncol"]), int(a["nrow"]), float(a["rotation_deg"]), bool(a["yflip"]))
-                    self._fields[name] = var.shape[1:]
-                else:
-                    self._fields[name] = ()
+                self._fields[name] = var.shape[1:]
         self._group = self.zarr.open_group(self.path, mode="r+")
         self._arrays = {name: self._group[name] for name in (*self._fields, "stored")}
 
@@ -103,27 +102,31 @@ class ZarrStore:
         coords: dict[str, Any] = {"realization": np.arange(n, dtype=np.int64)}
         encoding: dict[str, Any] = {}
         first_lattice: Any = None
-        for name, value in example.items():
+        plane: tuple[int, ...] | None = None  # the (col, row) sizes
+        fields_first = sorted(example.items(), key=lambda item: not isinstance(item[1], Field))
+        for name, value in fields_first:
             if name in ("seed", "stored", "realization", "x", "y"):
                 raise ValueError(f"ensemble: {name!r} is reserved in the store; rename the variable")
+            attrs: dict[str, Any] = {}
             if isinstance(value, Field):
-                ncol, nrow = value.shape
+                shape: tuple[int, ...] = value.shape
+                attrs = _lattice_attrs(value.lattice)
                 if first_lattice is None:
-                    first_lattice = value.lattice
+                    first_lattice, plane = value.lattice, shape
                     x, y = value.xy()
                     coords["x"] = (("col", "row"), x)
                     coords["y"] = (("col", "row"), y)
                 elif lattice_params(value.lattice) != lattice_params(first_lattice):
                     raise ValueError(f"ensemble: field {name!r} lies on another lattice than the first field")
-                data_vars[name] = xr.Variable(("realization", "col", "row"),
-                                              da.full((n, ncol, nrow), np.nan, chunks=(1, ncol, nrow)),
-                                              attrs=_lattice_attrs(value.lattice))
-                encoding[name] = {"chunks": (1, ncol, nrow)}
-            elif np.ndim(value) == 0:
-                data_vars[name] = xr.Variable(("realization",), da.full((n,), np.nan, chunks=1))
-                encoding[name] = {"chunks": (1,)}
             else:
-                raise TypeError(f"ensemble: can store Fields and scalars, not {type(value).__name__} ({name!r})")
+                shape = np.shape(value)
+            if len(shape) == 2 and plane in (None, shape):
+                plane, dims = shape, ("col", "row")
+            else:
+                dims = tuple(f"{name}_{i}" for i in range(len(shape)))
+            data_vars[name] = xr.Variable(("realization", *dims), da.full((n, *shape), np.nan, chunks=(1, *shape)),
+                                          attrs=attrs)
+            encoding[name] = {"chunks": (1, *shape)}
         data_vars["seed"] = xr.Variable(("realization",), np.array(self.seeds, dtype=np.uint64))
         data_vars["stored"] = xr.Variable(("realization",), da.zeros((n,), dtype=np.int8, chunks=1))
         encoding["stored"] = {"chunks": (1,)}
@@ -155,6 +158,9 @@ class ZarrStore:
                              f"the store {sorted(self._fields)}")
         for name, value in result.items():
             arr = value.values if isinstance(value, Field) else np.asarray(value, dtype=np.float64)
+            if (name in self._lattices) != isinstance(value, Field):
+                raise ValueError(f"ensemble: realization {index} {name!r} is {type(value).__name__}, "
+                                 "the store holds " + ("a Field" if name in self._lattices else "plain values"))
             if arr.shape != self._fields[name]:
                 raise ValueError(f"ensemble: realization {index} {name!r} has shape {arr.shape}, "
                                  f"the store {self._fields[name]}")
@@ -166,5 +172,8 @@ class ZarrStore:
         out: dict[str, Any] = {}
         for name, shape in self._fields.items():
             arr = np.asarray(self._arrays[name][index], dtype=np.float64)
-            out[name] = Field(np.ascontiguousarray(arr), self._lattices[name]) if shape else float(arr)
+            if name in self._lattices:
+                out[name] = Field(np.ascontiguousarray(arr), self._lattices[name])
+            else:
+                out[name] = arr if shape else float(arr)
         return out
