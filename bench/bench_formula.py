@@ -6,7 +6,7 @@ Python list and every result a Python list for all contenders, so the crossings
 the three compute each element with the same IEEE operations (numexpr's sqrt may
 differ, so its tolerance is written down).
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_formula.py
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_formula.py
 """
 import random
 import time

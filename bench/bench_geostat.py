@@ -11,7 +11,7 @@
    and grown point by point (C++ driver bench/neighbours_qps.cpp, built here against
    build/dev/libquarn_core.a); scipy cKDTree.query with k=24 as a reference point.
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_geostat.py
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_geostat.py
 """
 import os
 import random

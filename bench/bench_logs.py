@@ -1,6 +1,6 @@
 """Synthetic logs against numpy/scipy re-implementations of the same models.
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_logs.py
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_logs.py
 
 1. Moment-matched transform: ZoneSpec construction (the nested bisection) for 100 random
    targets against scipy.optimize.root on the same 256-node quadrature.

@@ -1,7 +1,7 @@
 """Sampling benchmarks: Sampler.normal(0, 1).sample_n against numpy's standard_normal
 (list included), and the raw ChaCha12 throughput of the portable and vector paths.
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_sampling.py
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_sampling.py
 The raw-throughput part compiles bench/bench_stream.cpp against build/dev/libquarn_core.a.
 """
 

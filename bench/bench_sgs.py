@@ -1,6 +1,6 @@
 """Sequential Gaussian simulation against gstatsim (skrige_sgs, pure Python + numpy).
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_sgs.py [--profile] [--full-peer]
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_sgs.py [--profile] [--full-peer]
 
 1. Agreement: both simulate the same normal-score data on a 40 x 40 grid (24 points,
    radius 30 nodes, spherical range 20 nodes). Simulations cannot agree bit for bit, so
@@ -21,6 +21,7 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -137,7 +138,7 @@ def profile():
         for _ in range(3):
             qt_sgs(coords, 256, 1)
         return
-    out = "/tmp/quarn_bench_sgs.perf"
+    out = os.path.join(tempfile.gettempdir(), "quarn_bench_sgs.perf")
     env = dict(os.environ, QUARN_BENCH_CHILD="1")
     try:
         subprocess.run(["perf", "record", "-q", "-o", out, sys.executable, __file__, "--profile"], env=env,

@@ -1,7 +1,7 @@
 """Synthetic maps and outlines against peers: synth_isochore_flat against gstools' SRF
 (randomisation method) and closure_outline against contourpy (matplotlib's contour engine).
 
-Run: PYTHONPATH=build/dev/pkg /work/venv-bench/bin/python bench/bench_surface.py
+Run: PYTHONPATH=build/dev/pkg .venv-bench/bin/python bench/bench_surface.py
 
 1. Agreement first: an isochore and a gstools field with the same spherical model agree in
    mean, standard deviation and experimental variogram (both against the model, tolerance

@@ -36,8 +36,10 @@ Result<Field> resample(const Field& src, const Lattice& sl, const Lattice& targe
   const std::size_t snc = sl.ncol, snr = sl.nrow;
   const double* sv = src.data.data();
 
-  for (std::size_t j = 0; j < target.nrow; ++j) {
-    for (std::size_t i = 0; i < target.ncol; ++i) {
+  // Column by column, so the output is written in memory order; every node is
+  // computed on its own, so the order does not change a bit.
+  for (std::size_t i = 0; i < target.ncol; ++i) {
+    for (std::size_t j = 0; j < target.nrow; ++j) {
       const auto [x, y] = tf.to_world(static_cast<double>(i), static_cast<double>(j));
       if (!std::isfinite(x) || !std::isfinite(y)) continue;
       auto [fi, fj] = sf.to_intrinsic_raw(x, y);

@@ -5,11 +5,12 @@ import pytest
 
 
 def _testdata_dir():
-    """Reference vectors shipped beside the repository (../shared/testdata)."""
+    """Reference vectors in $QUARN_TESTDATA, else in shared/testdata beside the checkout
+    or beside any folder above it (a worktree sits deeper than the main checkout)."""
     env = os.environ.get("QUARN_TESTDATA")
     candidates = [Path(env)] if env else []
     root = Path(__file__).resolve().parents[1]
-    candidates += [root.parent / "shared" / "testdata", Path("/work/shared/testdata")]
+    candidates += [d / "shared" / "testdata" for d in root.parents]
     for c in candidates:
         if c.is_dir():
             return c

@@ -271,3 +271,26 @@ def test_huge_target_lattice_is_refused(ncol, nrow, exc, message):
         qt.resample_flat(struct.pack("<d", 1.0), one, qt.Lattice(0, 0, 1, 1, ncol, nrow))
     if message:
         assert str(err.value) == message
+
+
+TARGETS = [
+    pytest.param(qt.Lattice(0.3, -0.2, 0.7, 0.45, 9, 5, rotation_deg=23.0), id="rotated-wide"),
+    pytest.param(qt.Lattice(5.1, 4.2, 0.6, 0.9, 4, 11, rotation_deg=200.0, yflip=True), id="flipped-tall"),
+]
+
+
+@pytest.mark.parametrize("method", ["bilinear", "nearest"])
+@pytest.mark.parametrize("target", TARGETS)
+def test_every_node_equals_a_one_node_resample_at_its_position(target, method):
+    # Each target node is computed on its own: node (i, j) of the result is the value a
+    # 1 x 1 lattice placed at that node's world position receives, bit for bit.
+    rnd = random.Random(5)
+    src = qt.Lattice(0, 0, 0.5, 0.5, 13, 12, rotation_deg=4.0)
+    grid = random_field(rnd, 13, 12)
+    grid[3][4] = math.nan
+    out = qt.resample(grid, src, target, method)
+    for i in range(target.ncol):
+        for j in range(target.nrow):
+            x, y = target.node_xy(i, j)
+            one = qt.Lattice(x, y, 1.0, 1.0, 1, 1)
+            assert struct.pack("<d", out[i][j]) == struct.pack("<d", qt.resample(grid, src, one, method)[0][0]), (i, j)

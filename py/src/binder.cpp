@@ -132,14 +132,14 @@ bool convert_all(const FunctionDef& d, const std::vector<PyObject*>& objs, Bound
   return true;
 }
 
-enum class Escape { None, NoMemory, Other };
-
 }  // namespace
 
 void set_error(PyObject* type, const std::string& msg) {
   Ref text(PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
   if (text) PyErr_SetObject(type, text.get());
 }
+
+void raise_core_error(const quarn::CoreError& e) { set_error(PyExc_ValueError, e.display()); }
 
 void add_processing_note(const char* param) {
   if (!PyErr_Occurred()) return;
@@ -172,7 +172,7 @@ void raise_from_cpp(const char* where) {
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
-    case Kind::Core: set_error(PyExc_ValueError, error_.display()); return nullptr;
+    case Kind::Core: raise_core_error(error_); return nullptr;
     case Kind::Plain: set_error(PyExc_ValueError, error_.message); return nullptr;
     case Kind::Raised: return nullptr;
   }
@@ -191,28 +191,17 @@ PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py
     if (!d.nogil) return d.call(b).finish();
 
     // Every input is an owned copy now; the core runs without the interpreter lock.
-    Escape escape = Escape::None;
-    std::string what;
+    // An escaping exception is held until the lock is back, then translated.
+    std::exception_ptr escaped;
     Outcome out = Outcome::python_error();
     PyThreadState* ts = PyEval_SaveThread();
     try {
       out = d.call(b);
-    } catch (const std::bad_alloc&) {
-      escape = Escape::NoMemory;
-    } catch (const std::length_error&) {
-      escape = Escape::NoMemory;
-    } catch (const std::exception& e) {
-      escape = Escape::Other;
-      what = e.what();
     } catch (...) {
-      escape = Escape::Other;
+      escaped = std::current_exception();
     }
     PyEval_RestoreThread(ts);
-    if (escape == Escape::NoMemory) return PyErr_NoMemory();
-    if (escape == Escape::Other) {
-      PyErr_Format(PyExc_SystemError, "%s: internal error: %s", d.name, what.c_str());
-      return nullptr;
-    }
+    if (escaped) std::rethrow_exception(escaped);  // to the one translator below
     return out.finish();
   } catch (...) {
     raise_from_cpp(d.name);
@@ -253,18 +242,6 @@ PyObject* py_str(const std::string& s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 PyObject* py_none() { Py_RETURN_NONE; }
-
-template <class V, class F>
-static PyObject* build_list(const V& v, F item) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    PyObject* o = item(v[i]);
-    if (!o) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), o);
-  }
-  return list.release();
-}
 
 PyObject* py_floats(const std::vector<double>& v) { return build_list(v, PyFloat_FromDouble); }
 PyObject* py_ints(const std::vector<std::int64_t>& v) {

@@ -163,6 +163,9 @@ void raise_from_cpp(const char* where);
 /// Sets `type` with the whole of `msg`; messages can quote user text holding NULs.
 void set_error(PyObject* type, const std::string& msg);
 
+/// Sets the ValueError of a core error: its kind prefix and message, in full.
+void raise_core_error(const quarn::CoreError& e);
+
 /// Attaches "while processing '<param>'" to the current exception.
 void add_processing_note(const char* param);
 
@@ -180,6 +183,19 @@ PyObject* py_pair_tuple(const std::pair<double, double>& p);  ///< (x, y)
 PyObject* py_pair_lists(const std::vector<std::pair<double, double>>& v);
 /// Builds a tuple from new references; steals them, also on failure.
 PyObject* py_tuple(std::initializer_list<PyObject*> items);
+
+/// A new list of `item(x)` for every x of `v`, in order; null when an item fails.
+template <class V, class F>
+PyObject* build_list(const V& v, F item) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    PyObject* o = item(v[i]);
+    if (!o) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), o);
+  }
+  return list.release();
+}
 
 /// One exported module attribute: how to make it, in registration order.
 struct Export {

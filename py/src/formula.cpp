@@ -67,16 +67,7 @@ bool dict_of(PyObject* o, Slot& out, F value) {
 bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_floats); }
 bool to_params(PyObject* o, Slot& out) { return dict_of<Params>(o, out, as_float); }
 
-PyObject* py_strs(const std::vector<std::string>& v) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    PyObject* s = py_str(v[i]);
-    if (!s) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), s);
-  }
-  return list.release();
-}
+PyObject* py_strs(const std::vector<std::string>& v) { return build_list(v, py_str); }
 
 bool set_item(PyObject* dict, const std::string& key, PyObject* owned) {
   Ref value(owned);

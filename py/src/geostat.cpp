@@ -9,6 +9,7 @@
 #include "geostat/local_kriging.hpp"
 #include "grid.hpp"
 #include "lattice.hpp"
+#include "options.hpp"
 
 namespace qpy {
 namespace {
@@ -36,16 +37,23 @@ struct ClassOf<PyExperimental> {
 
 namespace {
 
+constexpr OptionName<VariogramModel> kModelNames[] = {
+    {"nugget", VariogramModel::Nugget},
+    {"sph", VariogramModel::Spherical},   {"spherical", VariogramModel::Spherical},
+    {"exp", VariogramModel::Exponential}, {"exponential", VariogramModel::Exponential},
+    {"gauss", VariogramModel::Gaussian},  {"gaussian", VariogramModel::Gaussian},
+};
+
+const Option<VariogramModel> kModel{kModelNames, true, [](const std::string& key) {
+  return "unknown variogram model '" + key + "' (expected 'nugget', 'spherical', 'exponential', or 'gaussian')";
+}};
+
 // Slot `idx` holds the model name; replaces it by the parsed VariogramModel.
 template <std::size_t Idx>
 bool model_check(Bound& a) {
-  std::string key;
-  const auto model = quarn::geostat::parse_variogram_model(a.get<std::string>(Idx), key);
-  if (!model) {
-    set_error(PyExc_ValueError, quarn::geostat::unknown_variogram_model_message(key));
-    return false;
-  }
-  a.slots[Idx] = *model;
+  VariogramModel model;
+  if (!parse_option(kModel, a.get<std::string>(Idx), model)) return false;
+  a.slots[Idx] = model;
   return true;
 }
 
@@ -325,7 +333,7 @@ constexpr Param kKrigingParams[] = {
 bool kriging_check(Bound& a) {
   auto engine = quarn::geostat::LocalKriging::make(a.get<std::uint64_t>(3), a.get<double>(4), a.get<Variogram>(2));
   if (!engine.ok()) {
-    PyErr_SetString(PyExc_ValueError, engine.error().display().c_str());
+    raise_core_error(engine.error());
     return false;
   }
   a.slots[2] = std::move(engine).value();

@@ -5,6 +5,7 @@
 #include "areas.hpp"
 #include "convert.hpp"
 #include "interp/interp1d.hpp"
+#include "options.hpp"
 
 namespace qpy {
 namespace {
@@ -12,14 +13,24 @@ namespace {
 using quarn::interp::Method;
 using Floats = std::vector<double>;
 
-// The method name is resolved with the lock held; an unknown name is a core error.
+constexpr OptionName<Method> kMethodNames[] = {
+    {"nearest", Method::NearestKnot},   {"closest", Method::NearestKnot},   {"nn", Method::NearestKnot},
+    {"previous", Method::PreviousKnot}, {"prev", Method::PreviousKnot},     {"ffill", Method::PreviousKnot},
+    {"next", Method::NextKnot},         {"bfill", Method::NextKnot},        {"linear", Method::Linear},
+    {"cubic", Method::NaturalCubic},    {"spline", Method::NaturalCubic},   {"natural", Method::NaturalCubic},
+    {"natural_cubic", Method::NaturalCubic}, {"cubic_natural", Method::NaturalCubic},
+};
+
+// An unknown name reads as an invalid-argument error of the core.
+const Option<Method> kMethod{kMethodNames, true, [](const std::string& key) {
+  return quarn::invalid_argument("unknown interpolation method '" + key + "'").display();
+}};
+
+// The method name is resolved with the lock held.
 bool check_method(Bound& a) {
-  auto m = quarn::interp::parse_method(a.get<std::string>(3));
-  if (!m.ok()) {
-    set_error(PyExc_ValueError, m.error().display());
-    return false;
-  }
-  a.slots[3] = m.value();
+  Method m;
+  if (!parse_option(kMethod, a.get<std::string>(3), m)) return false;
+  a.slots[3] = m;
   return true;
 }
 

@@ -6,7 +6,7 @@
 #include "areas.hpp"
 #include "grid.hpp"
 #include "lattice.hpp"
-#include "text.hpp"
+#include "options.hpp"
 
 namespace qpy {
 namespace {
@@ -15,27 +15,22 @@ using quarn::Field;
 using quarn::Lattice;
 using quarn::ResampleMode;
 
-bool to_resample_method(PyObject* o, Slot& out) {
-  std::string name;
-  if (!as_name(o, name)) return false;
-  out = std::move(name);
-  return true;
-}
+constexpr OptionName<ResampleMode> kMethodNames[] = {
+    {"bilinear", ResampleMode::Bilinear},
+    {"linear", ResampleMode::Bilinear},
+    {"nearest", ResampleMode::Nearest},
+    {"nn", ResampleMode::Nearest},
+};
+
+const Option<ResampleMode> kMethod{kMethodNames, true, [](const std::string& key) {
+  return "unknown resample method '" + key + "' (expected 'bilinear' or 'nearest')";
+}};
 
 // Method name, then the grid against src_georef (nested or flat).
 template <bool Flat>
 bool check_resample(Bound& a) {
-  const std::string key = quarn::trim_lower(a.get<std::string>(3));
   ResampleMode mode;
-  if (key == "bilinear" || key == "linear") {
-    mode = ResampleMode::Bilinear;
-  } else if (key == "nearest" || key == "nn") {
-    mode = ResampleMode::Nearest;
-  } else {
-    const std::string msg = "unknown resample method '" + key + "' (expected 'bilinear' or 'nearest')";
-    set_error(PyExc_ValueError, msg);
-    return false;
-  }
+  if (!parse_option(kMethod, a.get<std::string>(3), mode)) return false;
   a.slots[3] = mode;
   const Lattice& src = a.get<Lattice>(1);
   if constexpr (Flat) {
@@ -54,14 +49,14 @@ constexpr Param kNestedParams[] = {
     {"src_grid", to_nested},
     {"src_georef", to_lattice},
     {"target", to_lattice},
-    {"method", to_resample_method, Default::str("bilinear")},
+    {"method", to_name, Default::str("bilinear")},
 };
 
 constexpr Param kFlatParams[] = {
     {"src_grid", to_flat},
     {"src_georef", to_lattice},
     {"target", to_lattice},
-    {"method", to_resample_method, Default::str("bilinear")},
+    {"method", to_name, Default::str("bilinear")},
 };
 
 const FunctionDef kResample{

@@ -56,7 +56,7 @@ const ClassDef kRngClass{
     .ctor = &kRngNew,
     .methods = nullptr,
     .getters = {},
-    .repr = [](PyObject*) { return py_str("Rng(<seeded stream>)"); },
+    .repr = [](PyObject*) { return PyUnicode_FromString("Rng(<seeded stream>)"); },
 };
 
 // ---- draws shared by Sampler and Clamped ------------------------------------

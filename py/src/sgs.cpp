@@ -25,7 +25,7 @@ bool check_sgs(Bound& a) {
   if (!variogram_spec_check(a, 2)) return false;
   auto params = SgsParams::make(a.get<std::uint64_t>(3), a.get<double>(4), a.get<VariogramSpec>(2));
   if (!params.ok()) {
-    (void)Outcome(std::move(params).error()).finish();
+    raise_core_error(params.error());
     return false;
   }
   a.slots[3] = std::move(params).value();

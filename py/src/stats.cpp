@@ -8,7 +8,7 @@
 #include "sampling/aggregate.hpp"
 #include "stats/descriptive.hpp"
 #include "stats/weighted.hpp"
-#include "text.hpp"
+#include "options.hpp"
 
 namespace qpy {
 
@@ -188,18 +188,23 @@ const FunctionDef kReservoirSummary{
 
 // ---- aggregation ----------------------------------------------------------------
 
+constexpr OptionName<Correlation> kCorrelationNames[] = {
+    {"independent", Correlation::Independent},
+    {"indep", Correlation::Independent},
+    {"comonotonic", Correlation::Comonotonic},
+    {"comono", Correlation::Comonotonic},
+};
+
+const Option<Correlation> kCorrelation{kCorrelationNames, true, [](const std::string& key) {
+  return "unknown correlation '" + key + "' (expected 'independent' or 'comonotonic')";
+}};
+
 // The correlation name is resolved before any summing, so a bad name fails even
 // with no segments.
 bool check_correlation(Bound& a) {
-  const std::string& name = a.get<std::string>(1);
-  const auto mode = quarn::sampling::parse_correlation(name);
-  if (!mode) {
-    const std::string msg = "unknown correlation '" + quarn::trim_lower(name) +
-                            "' (expected 'independent' or 'comonotonic')";
-    set_error(PyExc_ValueError, msg);
-    return false;
-  }
-  a.slots[1] = *mode;
+  Correlation mode;
+  if (!parse_option(kCorrelation, a.get<std::string>(1), mode)) return false;
+  a.slots[1] = mode;
   return true;
 }
 

@@ -1,8 +1,11 @@
-# The package re-exports the extension unchanged; `__all__` is spelled out so that
+# The package re-exports the extension unchanged and adds the NumPy layer; `__all__` is spelled out so that
 # every type checker resolves `from quarntools import *` (tests/test_stubs.py keeps it equal).
 from . import _quarntools as _quarntools
 from ._quarntools import *
 from ._quarntools import __version__ as __version__
+from . import fields as fields
+from .field import Field as Field
+from .seeds import spawn_seeds as spawn_seeds
 
 __all__ = [
     "__version__",
@@ -71,4 +74,6 @@ __all__ = [
     "km2_to_m2",
     "m2_to_km2",
     "format_volume",
+    "Field",
+    "spawn_seeds",
 ]

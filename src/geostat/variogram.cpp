@@ -4,25 +4,8 @@
 
 #include "format.hpp"
 #include "lattice.hpp"
-#include "text.hpp"
 
 namespace quarn::geostat {
-
-std::optional<VariogramModel> parse_variogram_model(std::string_view name, std::string& key) {
-  key = trim_lower(name);
-  if (key == "nugget") return VariogramModel::Nugget;
-  if (key == "sph" || key == "spherical") return VariogramModel::Spherical;
-  if (key == "exp" || key == "exponential") return VariogramModel::Exponential;
-  if (key == "gauss" || key == "gaussian") return VariogramModel::Gaussian;
-  return std::nullopt;
-}
-
-std::string unknown_variogram_model_message(std::string_view key) {
-  std::string s = "unknown variogram model '";
-  s += key;
-  s += "' (expected 'nugget', 'spherical', 'exponential', or 'gaussian')";
-  return s;
-}
 
 namespace {
 

@@ -8,9 +8,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 
 #include "error.hpp"
@@ -19,15 +17,6 @@ namespace quarn::geostat {
 
 /// The four shapes; the codes are part of the contract.
 enum class VariogramModel : std::uint8_t { Nugget = 0, Spherical = 1, Exponential = 2, Gaussian = 3 };
-
-/// Parses a model name: trimmed of Unicode white space, ASCII lower-cased, then one of
-/// "nugget", "sph"/"spherical", "exp"/"exponential", "gauss"/"gaussian".
-/// Returns none for anything else; `key` then holds the trimmed, lower-cased text.
-[[nodiscard]] std::optional<VariogramModel> parse_variogram_model(std::string_view name, std::string& key);
-
-/// "unknown variogram model '<key>' (expected 'nugget', 'spherical', 'exponential', or 'gaussian')".
-/// The binding layer raises it as a ValueError without kind prefix.
-[[nodiscard]] std::string unknown_variogram_model_message(std::string_view key);
 
 /// Unit shape f of a model at scaled distance h > 0 with range a > 0, so that
 /// gamma = nugget + sill * f. Nugget: 0. Spherical: r = h / a, 1.5 * r - 0.5 * (r * r * r)

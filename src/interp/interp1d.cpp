@@ -7,7 +7,6 @@
 #include <string>
 
 #include "format.hpp"
-#include "text.hpp"
 
 namespace quarn::interp {
 namespace {
@@ -71,17 +70,6 @@ inline std::size_t segment(Place at, std::size_t n) {
 }
 
 }  // namespace
-
-Result<Method> parse_method(std::string_view name) {
-  const std::string key = trim_lower(name);
-  if (key == "nearest" || key == "closest" || key == "nn") return Method::NearestKnot;
-  if (key == "previous" || key == "prev" || key == "ffill") return Method::PreviousKnot;
-  if (key == "next" || key == "bfill") return Method::NextKnot;
-  if (key == "linear") return Method::Linear;
-  if (key == "cubic" || key == "spline" || key == "natural" || key == "natural_cubic" || key == "cubic_natural")
-    return Method::NaturalCubic;
-  return invalid_argument("unknown interpolation method '" + key + "'");
-}
 
 Status validate_knots(std::span<const double> x, std::span<const double> y) {
   if (x.size() != y.size())

@@ -2,7 +2,6 @@
 // knots: nearest, previous, next, piecewise linear and natural cubic spline.
 #pragma once
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "error.hpp"
@@ -10,11 +9,6 @@
 namespace quarn::interp {
 
 enum class Method { NearestKnot, PreviousKnot, NextKnot, Linear, NaturalCubic };
-
-/// Name after trimming Unicode white space and lower-casing A-Z: nearest/closest/nn,
-/// previous/prev/ffill, next/bfill, linear, cubic/spline/natural/natural_cubic/
-/// cubic_natural. InvalidArgument "unknown interpolation method '<normalised>'".
-[[nodiscard]] Result<Method> parse_method(std::string_view name);
 
 /// Knot checks in this order: InvalidArgument on a length mismatch; EmptyInput with
 /// fewer than two knots; InvalidArgument for non-finite x, then non-finite y, then

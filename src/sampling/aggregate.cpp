@@ -4,7 +4,6 @@
 
 #include "format.hpp"
 #include "stats/descriptive.hpp"
-#include "text.hpp"
 
 namespace quarn::sampling {
 
@@ -24,13 +23,6 @@ Result<ReservoirSummary> reservoir_summary(std::span<const double> data) {
   s.p10 = p10;
   s.mean = m;
   return s;
-}
-
-std::optional<Correlation> parse_correlation(std::string_view name) {
-  const std::string key = trim_lower(name);
-  if (key == "independent" || key == "indep") return Correlation::Independent;
-  if (key == "comonotonic" || key == "comono") return Correlation::Comonotonic;
-  return std::nullopt;
 }
 
 std::vector<double> aggregate(std::span<const std::vector<double>> segments, Correlation mode) {

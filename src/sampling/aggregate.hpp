@@ -1,10 +1,8 @@
 // src/sampling/aggregate.hpp: condensing realization vectors: the P90/P50/P10/mean
 // digest and the index-wise sum of per-segment realizations.
 #pragma once
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "error.hpp"
@@ -27,10 +25,6 @@ struct ReservoirSummary {
 
 /// How the segments' realizations depend on each other.
 enum class Correlation { Independent, Comonotonic };
-
-/// "independent"/"indep" or "comonotonic"/"comono", after trimming Unicode white
-/// space and lower-casing A-Z; nothing else.
-[[nodiscard]] std::optional<Correlation> parse_correlation(std::string_view name);
 
 /// Index-wise sum over the segments, truncated to the shortest one. Comonotonic
 /// sorts each segment's first n values ascending (stable, `a < b`) before adding.

@@ -48,14 +48,7 @@ bool to_zones(PyObject* o, Slot& out) {
 }
 
 PyObject* py_flags(const Flags& v) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    PyObject* o = PyLong_FromLong(v[i]);
-    if (!o) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), o);
-  }
-  return list.release();
+  return build_list(v, [](std::uint8_t f) { return PyLong_FromLong(f); });
 }
 
 PyObject* py_petro_curves(const quarn::synth::PetroCurves& c) {

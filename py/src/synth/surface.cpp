@@ -148,7 +148,7 @@ constexpr Param kDomeParams[] = {
 bool check_dome(Bound& a) {
   auto noise = NoiseSpec::make(a.get<double>(4), a.get<Variogram>(5));
   if (!noise.ok()) {
-    (void)Outcome(std::move(noise).error()).finish();
+    raise_core_error(noise.error());
     return false;
   }
   a.slots[4] = std::move(noise).value();

@@ -4,6 +4,7 @@
 #include "../areas.hpp"
 #include "../grid.hpp"
 #include "../lattice.hpp"
+#include "../options.hpp"
 #include "../sampling.hpp"
 #include "synth/wells/placement.hpp"
 #include "synth/wells/tops.hpp"
@@ -89,14 +90,8 @@ PyObject* py_trajectory(const std::vector<wells::Station>& st) {
   Ref dict(PyDict_New());
   if (!dict) return nullptr;
   const auto column = [&](const char* key, double wells::Station::*member) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(st.size())));
-    if (!list) return false;
-    for (std::size_t i = 0; i < st.size(); ++i) {
-      PyObject* v = PyFloat_FromDouble(st[i].*member);
-      if (!v) return false;
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    return PyDict_SetItemString(dict.get(), key, list.get()) == 0;
+    Ref list(build_list(st, [member](const wells::Station& s) { return PyFloat_FromDouble(s.*member); }));
+    return list && PyDict_SetItemString(dict.get(), key, list.get()) == 0;
   };
   if (!column("md", &wells::Station::md) || !column("x", &wells::Station::x) || !column("y", &wells::Station::y) ||
       !column("z", &wells::Station::z) || !column("tvd", &wells::Station::tvd) ||
@@ -168,17 +163,29 @@ std::string quoted(const std::string& s) {
   return out + "\"";
 }
 
+enum class Profile { Vertical, BuildHold, BuildHoldDrop };
+
+constexpr OptionName<Profile> kProfileNames[] = {
+    {"vertical", Profile::Vertical},
+    {"build_hold", Profile::BuildHold},
+    {"build-hold", Profile::BuildHold},
+    {"build_hold_drop", Profile::BuildHoldDrop},
+    {"build-hold-drop", Profile::BuildHoldDrop},
+};
+
+// Matched exactly: no trimming, no case folding.
+const Option<Profile> kProfile{kProfileNames, false, [](const std::string& name) {
+  return "unknown profile " + quoted(name) + "; use 'vertical' | 'build_hold' | 'build_hold_drop'";
+}};
+
 Outcome run_profile(Bound& a) {
-  const std::string& name = a.get<std::string>(5);
+  Profile profile;
+  if (!parse_option(kProfile, a.get<std::string>(5), profile)) return Outcome::python_error();
   const auto wh = a.get<Pair>(0);
   const double kb = a.get<double>(1), td = a.get<double>(2), step = a.get<double>(3);
-  if (name == "vertical")
+  if (profile == Profile::Vertical)
     return done(wells::synth_trajectory_profile(wh, kb, td, step, wells::Vertical{}), py_trajectory);
-  const bool hold = name == "build_hold" || name == "build-hold";
-  const bool drop = name == "build_hold_drop" || name == "build-hold-drop";
-  if (!hold && !drop)
-    return Outcome::value_error("unknown profile " + quoted(name) +
-                                "; use 'vertical' | 'build_hold' | 'build_hold_drop'");
+  const bool hold = profile == Profile::BuildHold;
   auto bh = wells::BuildHold::make(a.get<double>(6), a.get<double>(7), a.get<double>(8), a.get<double>(9));
   if (!bh) return Outcome(std::move(bh).error());
   if (hold) return done(wells::synth_trajectory_profile(wh, kb, td, step, *bh), py_trajectory);
