@@ -366,42 +366,35 @@ def test_memory_stays_bounded(tmp_path):
 
 
 SIGINT_SCRIPT = textwrap.dedent("""
-    import sys, time
+    import os, sys, time
     import numpy as np
     from quarntools import ensemble
 
     class Slow:
         name = "v"
         def __call__(self, index, seed):
+            open(os.path.join(sys.argv[1], str(index)), "w").close()
             time.sleep(0.1)
             return np.full((4, 4), float(index))
-        def describe(self):
-            return {"slow": 1}
 
-    ensemble.run(Slow(), 1000, 5, workers=2, store=sys.argv[1], progress=False)
+    ensemble.run(Slow(), 1000, 5, workers=2, window=4, progress=False)
 """)
 
 
 def test_ctrl_c_cancels_outstanding_work(tmp_path):
     import signal
 
-    store = tmp_path / "s.zarr"
-    proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, str(store)], stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, str(tmp_path)], stderr=subprocess.PIPE, text=True)
     try:
         deadline = time.monotonic() + 120
-        while not (store / "stored" / "3").exists():  # a few realizations are in
+        while len(list(tmp_path.iterdir())) < 6:  # a few realizations have started
             assert time.monotonic() < deadline and proc.poll() is None
-            time.sleep(0.05)
+            time.sleep(0.02)
         proc.send_signal(signal.SIGINT)
-        t = time.monotonic()
-        _, err = proc.communicate(timeout=60)
+        started = len(list(tmp_path.iterdir()))
+        _, err = proc.communicate(timeout=120)
     finally:
         proc.kill()
-    assert time.monotonic() - t < 10  # not the 50 s the remaining realizations take
     assert proc.returncode != 0 and err.rstrip().endswith("KeyboardInterrupt")
-    xr = pytest.importorskip("xarray")
-    with xr.open_zarr(store) as ds:
-        stored = ds.stored.values.astype(bool)
-        done = [k for k in range(1000) if stored[k]]
-        assert 4 <= len(done) < 1000
-        assert all(ds.v.values[k].tolist() == [[float(k)] * 4] * 4 for k in done)
+    # at most the window (4) started after the signal; the other ~990 never ran
+    assert len(list(tmp_path.iterdir())) <= started + 4
