@@ -9,7 +9,7 @@
 namespace qpy {
 namespace {
 
-std::string full_name(const FunctionDef& d) {
+std::string full_name(const Signature& d) {
   std::string s;
   if (d.owner) {
     s += d.owner;
@@ -46,90 +46,6 @@ Ref default_object(const Default& d) {
     case Default::Tag::Text: return Ref(PyUnicode_FromString(d.text));
     default: return Ref();
   }
-}
-
-// Binds positional and keyword arguments to parameter slots (borrowed references).
-bool bind(const FunctionDef& d, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::vector<PyObject*>& objs) {
-  const std::size_t np = d.params.size();
-  objs.assign(np, nullptr);
-  if (static_cast<std::size_t>(nargs) > np) {
-    std::size_t required = 0;
-    for (const auto& p : d.params)
-      if (p.def.tag == Default::Tag::Required) ++required;
-    std::string msg = full_name(d);
-    if (required != np)
-      msg += " takes from " + std::to_string(required) + " to " + std::to_string(np);
-    else
-      msg += " takes " + std::to_string(np);
-    msg += " positional arguments but " + std::to_string(nargs) + (nargs == 1 ? " was" : " were") + " given";
-    type_error(msg);
-    return false;
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) objs[static_cast<std::size_t>(i)] = args[i];
-  if (kwnames) {
-    const Py_ssize_t nkw = PyTuple_Size(kwnames);
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-      PyObject* key = PyTuple_GetItem(kwnames, k);
-      if (!PyUnicode_Check(key)) {
-        type_error("keywords must be strings");
-        return false;
-      }
-      std::size_t idx = np;
-      for (std::size_t i = 0; i < np; ++i) {
-        if (PyUnicode_CompareWithASCIIString(key, d.params[i].name) == 0) {
-          idx = i;
-          break;
-        }
-      }
-      if (idx == np) {
-        Ref text(PyObject_Str(key));
-        if (!text) return false;
-        Py_ssize_t len = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
-        if (!utf8) return false;
-        type_error(full_name(d) + " got an unexpected keyword argument '" +
-                   std::string(utf8, static_cast<std::size_t>(len)) + "'");
-        return false;
-      }
-      if (objs[idx]) {
-        type_error(full_name(d) + " got multiple values for argument '" + d.params[idx].name + "'");
-        return false;
-      }
-      objs[idx] = args[nargs + k];
-    }
-  }
-  std::vector<const char*> missing;
-  for (std::size_t i = 0; i < np; ++i)
-    if (!objs[i] && d.params[i].def.tag == Default::Tag::Required) missing.push_back(d.params[i].name);
-  if (!missing.empty()) {
-    type_error(full_name(d) + " missing " + std::to_string(missing.size()) + " required positional " +
-               (missing.size() == 1 ? "argument" : "arguments") + ": " + name_list(missing));
-    return false;
-  }
-  return true;
-}
-
-// Converts every bound object in parameter order.
-bool convert_all(const FunctionDef& d, const std::vector<PyObject*>& objs, Bound& b) {
-  const std::size_t np = d.params.size();
-  b.slots.resize(np);
-  for (std::size_t i = 0; i < np; ++i) {
-    const Param& p = d.params[i];
-    PyObject* obj = objs[i];
-    Ref dflt;
-    if (!obj || (obj == Py_None && p.def.tag == Default::Tag::None)) {
-      if (p.def.tag == Default::Tag::None) continue;  // absent
-      dflt = default_object(p.def);
-      if (!dflt) return false;
-      obj = dflt.get();
-    }
-    if (!p.convert(obj, b.slots[i])) {
-      add_processing_note(p.name);
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -169,6 +85,74 @@ void raise_from_cpp(const char* where) {
   }
 }
 
+bool bind(const Signature& d, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          std::vector<PyObject*>& objs) {
+  const std::size_t np = d.count;
+  objs.assign(np, nullptr);
+  if (static_cast<std::size_t>(nargs) > np) {
+    std::size_t required = 0;
+    for (std::size_t i = 0; i < np; ++i)
+      if (d[i].def.tag == Default::Tag::Required) ++required;
+    std::string msg = full_name(d);
+    if (required != np)
+      msg += " takes from " + std::to_string(required) + " to " + std::to_string(np);
+    else
+      msg += " takes " + std::to_string(np);
+    msg += " positional arguments but " + std::to_string(nargs) + (nargs == 1 ? " was" : " were") + " given";
+    type_error(msg);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) objs[static_cast<std::size_t>(i)] = args[i];
+  if (kwnames) {
+    const Py_ssize_t nkw = PyTuple_Size(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* key = PyTuple_GetItem(kwnames, k);
+      if (!PyUnicode_Check(key)) {
+        type_error("keywords must be strings");
+        return false;
+      }
+      std::size_t idx = np;
+      for (std::size_t i = 0; i < np; ++i) {
+        if (PyUnicode_CompareWithASCIIString(key, d[i].name) == 0) {
+          idx = i;
+          break;
+        }
+      }
+      if (idx == np) {
+        Ref text(PyObject_Str(key));
+        if (!text) return false;
+        Py_ssize_t len = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
+        if (!utf8) return false;
+        type_error(full_name(d) + " got an unexpected keyword argument '" +
+                   std::string(utf8, static_cast<std::size_t>(len)) + "'");
+        return false;
+      }
+      if (objs[idx]) {
+        type_error(full_name(d) + " got multiple values for argument '" + d[idx].name + "'");
+        return false;
+      }
+      objs[idx] = args[nargs + k];
+    }
+  }
+  std::vector<const char*> missing;
+  for (std::size_t i = 0; i < np; ++i)
+    if (!objs[i] && d[i].def.tag == Default::Tag::Required) missing.push_back(d[i].name);
+  if (!missing.empty()) {
+    type_error(full_name(d) + " missing " + std::to_string(missing.size()) + " required positional " +
+               (missing.size() == 1 ? "argument" : "arguments") + ": " + name_list(missing));
+    return false;
+  }
+  return true;
+}
+
+PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold) {
+  if (obj && !(obj == Py_None && def.tag == Default::Tag::None)) return obj;
+  if (def.tag == Default::Tag::None) return nullptr;  // absent
+  hold = default_object(def);
+  return hold.get();
+}
+
 PyObject* Outcome::finish() {
   switch (kind_) {
     case Kind::Ok: return value_->build();
@@ -179,37 +163,8 @@ PyObject* Outcome::finish() {
   return nullptr;
 }
 
-PyObject* invoke(const FunctionDef& d, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames) {
-  try {
-    std::vector<PyObject*> objs;
-    if (!bind(d, args, nargs, kwnames, objs)) return nullptr;
-    Bound b;
-    b.self = self;
-    if (!convert_all(d, objs, b)) return nullptr;
-    if (d.check && !d.check(b)) return nullptr;
-    if (!d.nogil) return d.call(b).finish();
-
-    // Every input is an owned copy now; the core runs without the interpreter lock.
-    // An escaping exception is held until the lock is back, then translated.
-    std::exception_ptr escaped;
-    Outcome out = Outcome::python_error();
-    PyThreadState* ts = PyEval_SaveThread();
-    try {
-      out = d.call(b);
-    } catch (...) {
-      escaped = std::current_exception();
-    }
-    PyEval_RestoreThread(ts);
-    if (escaped) std::rethrow_exception(escaped);  // to the one translator below
-    return out.finish();
-  } catch (...) {
-    raise_from_cpp(d.name);
-    return nullptr;
-  }
-}
-
-PyObject* invoke_tuple(const FunctionDef& d, PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* flatten_call(PyObject* args, PyObject* kwargs, const char* name,
+                       PyObject* (*then)(PyObject* const*, Py_ssize_t, PyObject*, const void*), const void* ctx) {
   try {  // the argument copy itself can fail for a huge *args
     const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
     std::vector<PyObject*> flat;
@@ -228,9 +183,9 @@ PyObject* invoke_tuple(const FunctionDef& d, PyObject* self, PyObject* args, PyO
         flat.push_back(val);
       }
     }
-    return invoke(d, self, flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr);
+    return then(flat.data(), nargs, nkw > 0 ? kwnames.get() : nullptr, ctx);
   } catch (...) {
-    raise_from_cpp(d.name);
+    raise_from_cpp(name);
     return nullptr;
   }
 }

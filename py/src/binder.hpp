@@ -4,25 +4,20 @@
 #pragma once
 #include "pyref.hpp"
 
-#include <any>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "error.hpp"
 
 namespace qpy {
-
-/// An owned core value produced by a converter.
-using Slot = std::any;
-
-/// Object in, owned core value out. On failure a Python exception is set and the
-/// result is false; the binder then attaches the "while processing" note.
-using Converter = bool (*)(PyObject* obj, Slot& out);
 
 /// Default of an optional parameter. `none()` means absent; an explicit None is
 /// treated as absent too.
@@ -40,32 +35,53 @@ struct Default {
   static constexpr Default str(const char* v) { return {Tag::Text, 0.0, 0, v}; }
 };
 
-struct Param {
+/// The result form of a function declared with a flat twin: nested lists, or flat
+/// little-endian f64 buffers (the `_flat` name).
+enum class Form : std::uint8_t { Nested, Flat };
+
+/// What every parameter has, whatever its argument struct: the Python name and the default.
+struct ParamHead {
   const char* name;
-  Converter convert;
-  Default def{};
+  Default def;
 };
 
-/// The converted arguments of one call, in parameter order.
-class Bound {
- public:
-  PyObject* self = nullptr;  ///< the instance for methods; null for functions and statics
-  std::vector<Slot> slots;
+/// One parameter of a row whose converted arguments land in the struct `A`: the
+/// Python name, the converter into its member (usually `arg<&A::member, as_kind>`),
+/// and the default. The converter sets a Python exception and returns false on failure.
+template <class A>
+struct Param : ParamHead {
+  bool (*convert)(PyObject* obj, A& args);
 
-  [[nodiscard]] bool has(std::size_t i) const { return slots[i].has_value(); }
-  template <class T>
-  [[nodiscard]] const T& get(std::size_t i) const {
-    return *std::any_cast<T>(&slots[i]);
-  }
-  template <class T>
-  [[nodiscard]] T& mut(std::size_t i) {
-    return *std::any_cast<T>(&slots[i]);
-  }
-  template <class T>
-  [[nodiscard]] T take(std::size_t i) {
-    return std::move(*std::any_cast<T>(&slots[i]));
-  }
+  constexpr Param(const char* n, bool (*c)(PyObject*, A&), Default d = {}) : ParamHead{n, d}, convert(c) {}
 };
+
+namespace detail {
+template <class M>
+struct MemberOf;
+template <class C, class T>
+struct MemberOf<T C::*> {
+  using Class = C;
+  using Type = T;
+};
+// An optional member whose value type `F` converts into.
+template <class T, class F>
+inline constexpr bool kEngageFirst = false;
+template <class U, class F>
+inline constexpr bool kEngageFirst<std::optional<U>, F> = std::is_invocable_v<F, PyObject*, U&>;
+}  // namespace detail
+
+/// The converter of one member: `As(obj, args.*Member)`. A std::optional member
+/// (for a `Default::none()` parameter, or a core type without a default) is engaged
+/// first unless `As` fills the optional itself. The member's type must be
+/// the one `As` produces, so a mismatch does not compile.
+template <auto Member, auto As>
+bool arg(PyObject* obj, typename detail::MemberOf<decltype(Member)>::Class& args) {
+  using T = typename detail::MemberOf<decltype(Member)>::Type;
+  if constexpr (detail::kEngageFirst<T, decltype(As)>)
+    return As(obj, (args.*Member).emplace());
+  else
+    return As(obj, args.*Member);  // also an optional of a type without default, which `As` fills
+}
 
 /// What a core call produced: a value with its builder, a CoreError, a plain
 /// ValueError of the binding layer, or (GIL held only) an already-set exception.
@@ -125,38 +141,6 @@ template <class T, class B>
   return value(std::move(r).value(), build);
 }
 
-/// Binding-only check run after conversion with the GIL held; sets an exception
-/// and returns false to stop the call.
-using Check = bool (*)(Bound&);
-
-struct FunctionDef {
-  const char* name;             ///< Python name ("__new__" for constructors)
-  const char* owner;            ///< class name for methods and constructors, else null
-  std::span<const Param> params;
-  const char* doc;              ///< "name(params)\n--\n\n" followed by the description
-  Outcome (*call)(Bound&);
-  Check check = nullptr;
-  bool nogil = false;           ///< run `call` with the interpreter lock released
-};
-
-/// The dispatcher; every wrapper goes through it.
-PyObject* invoke(const FunctionDef& def, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames);
-/// Same, from the (tuple, dict) calling convention.
-PyObject* invoke_tuple(const FunctionDef& def, PyObject* self, PyObject* args, PyObject* kwargs);
-
-template <const FunctionDef& D>
-PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return invoke(D, self, args, nargs, kwnames);
-}
-
-/// The method-table entry of a function, method or static method.
-template <const FunctionDef& D>
-PyMethodDef method_entry(int extra_flags = 0) {
-  return {D.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D>)),
-          METH_FASTCALL | METH_KEYWORDS | extra_flags, D.doc};
-}
-
 /// Sets the exception of a C++ exception caught at the boundary.
 void raise_from_cpp(const char* where);
 
@@ -168,6 +152,128 @@ void raise_core_error(const quarn::CoreError& e);
 
 /// Attaches "while processing '<param>'" to the current exception.
 void add_processing_note(const char* param);
+
+/// A function, method, static method or constructor declared as data. Its converted
+/// arguments are the fields of `A`; a member `PyObject* self` receives the instance
+/// and a member `Form form` the result form.
+template <class A>
+struct FunctionDef {
+  const char* name;                  ///< Python name ("__new__" for constructors)
+  const char* owner;                 ///< class name for methods and constructors, else null
+  std::span<const Param<A>> params;
+  const char* doc;                   ///< "name(params)\n--\n\n" followed by the description
+  Outcome (*call)(A&);
+  /// Binding-only checks after every conversion, GIL held: they fill the members
+  /// derived from converted ones (option values, shaped fields), or set an exception
+  /// and return false.
+  bool (*check)(A&) = nullptr;
+  bool nogil = false;                ///< run `call` with the interpreter lock released
+  const char* flat_name = nullptr;   ///< the twin returning flat buffers, if any
+  const char* flat_doc = nullptr;
+};
+
+/// What binding needs of a row, whatever its argument struct.
+struct Signature {
+  const char* name;
+  const char* owner;
+  const void* params;  ///< the row's Param<A> array
+  std::size_t count;
+  const ParamHead& (*head)(const void* params, std::size_t i);
+
+  [[nodiscard]] const ParamHead& operator[](std::size_t i) const { return head(params, i); }
+};
+
+template <class A>
+const ParamHead& param_head(const void* params, std::size_t i) {
+  return static_cast<const Param<A>*>(params)[i];
+}
+
+/// Binds positional and keyword arguments to parameters (borrowed references, null
+/// where absent); false with the interpreter's TypeError set on a binding error.
+bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          std::vector<PyObject*>& objs);
+
+/// The object to convert for parameter `i`: the argument, its default (held in `hold`),
+/// or null when the parameter is absent (Default::none()).
+PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold);
+
+/// Runs `call` with the interpreter lock released; an escaping C++ exception is
+/// rethrown once the lock is back.
+template <class F>
+Outcome without_lock(F&& call) {
+  std::exception_ptr escaped;
+  Outcome out = Outcome::python_error();
+  PyThreadState* ts = PyEval_SaveThread();
+  try {
+    out = call();
+  } catch (...) {
+    escaped = std::current_exception();
+  }
+  PyEval_RestoreThread(ts);
+  if (escaped) std::rethrow_exception(escaped);
+  return out;
+}
+
+/// The dispatcher; every wrapper goes through it: bind, convert in parameter order,
+/// check, call (optionally without the lock), build the result or map the error.
+template <class A>
+PyObject* invoke(const FunctionDef<A>& d, Form form, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames) {
+  const char* name = form == Form::Flat ? d.flat_name : d.name;
+  try {
+    const Signature sig{name, d.owner, d.params.data(), d.params.size(), &param_head<A>};
+    std::vector<PyObject*> objs;
+    if (!bind(sig, args, nargs, kwnames, objs)) return nullptr;
+    A a{};
+    if constexpr (requires { a.self = self; }) a.self = self;
+    if constexpr (requires { a.form = form; }) a.form = form;
+    for (std::size_t i = 0; i < d.params.size(); ++i) {
+      const Param<A>& p = d.params[i];
+      Ref hold;
+      PyObject* obj = argument_or_default(objs[i], p.def, hold);
+      if (!obj) {
+        if (PyErr_Occurred()) return nullptr;
+        continue;  // absent
+      }
+      if (!p.convert(obj, a)) {
+        add_processing_note(p.name);
+        return nullptr;
+      }
+    }
+    if (d.check && !d.check(a)) return nullptr;
+    // Every input is an owned copy now; the core may run without the interpreter lock.
+    if (!d.nogil) return d.call(a).finish();
+    return without_lock([&] { return d.call(a); }).finish();
+  } catch (...) {
+    raise_from_cpp(name);
+    return nullptr;
+  }
+}
+
+/// Same, from the (tuple, dict) calling convention (constructors).
+PyObject* flatten_call(PyObject* args, PyObject* kwargs, const char* name,
+                       PyObject* (*then)(PyObject* const*, Py_ssize_t, PyObject*, const void*), const void* ctx);
+
+template <const auto& D, Form F = Form::Nested>
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return invoke(D, F, self, args, nargs, kwnames);
+}
+
+/// The constructor of a class: `D.call` builds the instance from the class's arguments.
+template <const auto& D>
+PyObject* construct(PyObject* args, PyObject* kwargs) {
+  return flatten_call(args, kwargs, D.name, [](PyObject* const* a, Py_ssize_t n, PyObject* kw, const void*) {
+    return invoke(D, Form::Nested, nullptr, a, n, kw);
+  }, nullptr);
+}
+
+/// The method-table entry of a function, method or static method (or of its flat twin).
+template <const auto& D, Form F = Form::Nested>
+PyMethodDef method_entry(int extra_flags = 0) {
+  return {F == Form::Flat ? D.flat_name : D.name,
+          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D, F>)),
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, F == Form::Flat ? D.flat_doc : D.doc};
+}
 
 // Result builders shared by all areas.
 PyObject* py_float(double v);
@@ -203,18 +309,18 @@ struct Export {
   PyObject* (*make)(PyObject* module);
 };
 
-template <const FunctionDef& D>
+template <const auto& D, Form F>
 PyObject* make_function(PyObject* module) {
-  static PyMethodDef def = method_entry<D>();
+  static PyMethodDef def = method_entry<D, F>();
   Ref modname(PyModule_GetNameObject(module));
   if (!modname) return nullptr;
   return PyCFunction_NewEx(&def, module, modname.get());
 }
 
-/// Export of a module-level function.
-template <const FunctionDef& D>
+/// Export of a module-level function, or of its flat twin.
+template <const auto& D, Form F = Form::Nested>
 constexpr Export function_export() {
-  return {D.name, &make_function<D>};
+  return {F == Form::Flat ? D.flat_name : D.name, &make_function<D, F>};
 }
 
 }  // namespace qpy

@@ -3,6 +3,7 @@
 #include "binder.hpp"
 
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -20,7 +21,8 @@ struct GetterDef {
 struct ClassDef {
   const char* name;               ///< "Lattice"
   const char* doc;                ///< with a text-signature line when constructible
-  const FunctionDef* ctor;        ///< null: calling the class raises TypeError
+  /// `construct<kNew>`, or null: calling the class raises TypeError.
+  PyObject* (*ctor)(PyObject* args, PyObject* kwargs);
   PyMethodDef* methods;           ///< null-terminated, or null
   std::span<const GetterDef> getters;
   PyObject* (*repr)(PyObject* self);
@@ -51,7 +53,7 @@ void dealloc(PyObject* self) {
 
 template <class T>
 PyObject* tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return invoke_tuple(*ClassOf<T>::def().ctor, nullptr, args, kwargs);
+  return ClassOf<T>::def().ctor(args, kwargs);
 }
 
 template <class T>
@@ -104,12 +106,23 @@ bool is_instance(PyObject* o) {
 
 /// Class-instance converter: a copy of the instance's value.
 template <class T>
-bool to_instance(PyObject* o, Slot& out) {
+bool as_instance(PyObject* o, T& out) {
   if (!is_instance<T>(o)) {
     if (!PyErr_Occurred()) not_an_instance(o, ClassOf<T>::def().name);
     return false;
   }
   out = unwrap<T>(o);
+  return true;
+}
+
+/// Class-instance converter into an optional member, for core types without a default.
+template <class T>
+bool as_held(PyObject* o, std::optional<T>& out) {
+  if (!is_instance<T>(o)) {
+    if (!PyErr_Occurred()) not_an_instance(o, ClassOf<T>::def().name);
+    return false;
+  }
+  out.emplace(unwrap<T>(o));
   return true;
 }
 

@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstring>
 
-#include "grid.hpp"
 
 namespace qpy {
 namespace {
@@ -22,7 +21,8 @@ const char* type_name(PyObject* o, Ref& hold) {
   return s;
 }
 
-bool is_numpy_bool(PyObject* o) {
+// True when o's type is numpy's `name` (or `alias`) itself, not a subclass.
+bool is_numpy_type(PyObject* o, const char* name, const char* alias = nullptr) {
   PyObject* t = reinterpret_cast<PyObject*>(Py_TYPE(o));
   Ref mod(PyObject_GetAttrString(t, "__module__"));
   if (!mod) {
@@ -30,13 +30,69 @@ bool is_numpy_bool(PyObject* o) {
     return false;
   }
   if (!PyUnicode_Check(mod.get()) || PyUnicode_CompareWithASCIIString(mod.get(), "numpy") != 0) return false;
-  Ref name(PyType_GetName(Py_TYPE(o)));
-  if (!name) {
+  Ref type_name(PyType_GetName(Py_TYPE(o)));
+  if (!type_name) {
     PyErr_Clear();
     return false;
   }
-  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+  return PyUnicode_CompareWithASCIIString(type_name.get(), name) == 0 ||
+         (alias && PyUnicode_CompareWithASCIIString(type_name.get(), alias) == 0);
+}
+
+bool is_numpy_bool(PyObject* o) { return is_numpy_type(o, "bool_", "bool"); }
+
+// The values of an object exporting a C-contiguous buffer of native float64 with
+// `ndim` dimensions (for 2, the second of extent `width`), for the one-copy paths.
+// Objects that do not qualify leave nothing set and `ok()` false.
+class Float64View {
+ public:
+  Float64View(PyObject* o, int ndim, Py_ssize_t width) {
+    if (PyBytes_Check(o) || PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return;
+    if (PyObject_GetBuffer(o, &view_, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) != 0) {
+      PyErr_Clear();
+      return;
+    }
+    held_ = true;
+    const char* f = view_.format ? view_.format : "B";
+    const bool native_double = (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
+                                (std::strcmp(f, "<d") == 0 && std::endian::native == std::endian::little) ||
+                                (std::strcmp(f, ">d") == 0 && std::endian::native == std::endian::big));
+    ok_ = native_double && view_.itemsize == 8 && view_.ndim == ndim && (ndim != 2 || view_.shape[1] == width);
+  }
+  ~Float64View() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+  Float64View(const Float64View&) = delete;
+  Float64View& operator=(const Float64View&) = delete;
+
+  [[nodiscard]] bool ok() const { return ok_; }
+  [[nodiscard]] const double* data() const { return static_cast<const double*>(view_.buf); }
+  [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(view_.len / 8); }
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+  bool ok_ = false;
+};
+
+// Rows of W floats from a (n, W) float64 C-contiguous numpy array in one pass; the
+// array type itself only, since a subclass may iterate differently. Returns true
+// when taken.
+template <class T, std::size_t W>
+bool rows_from_array(PyObject* o, std::vector<T>& out) {
+  if (PyList_Check(o) || PyTuple_Check(o) || !is_numpy_type(o, "ndarray")) return false;
+  const Float64View view(o, 2, static_cast<Py_ssize_t>(W));
+  if (!view.ok()) return false;
+  const std::size_t n = view.size() / W;
+  const double* v = view.data();
+  out.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if constexpr (W == 2)
+      out[i] = {v[2 * i], v[2 * i + 1]};
+    else
+      out[i] = {v[3 * i], v[3 * i + 1], v[3 * i + 2]};
+  }
+  return true;
 }
 
 // Applies `item` to every element of a list-like argument, in order.
@@ -98,14 +154,6 @@ bool fixed_sequence(PyObject* o, double* out) {
     Ref it(PySequence_GetItem(o, static_cast<Py_ssize_t>(i)));
     if (!it || !as_float(it.get(), out[i])) return false;
   }
-  return true;
-}
-
-template <class T, bool (*F)(PyObject*, T&)>
-bool into_slot(PyObject* o, Slot& out) {
-  T v{};
-  if (!F(o, v)) return false;
-  out = std::move(v);
   return true;
 }
 
@@ -188,40 +236,14 @@ bool as_name(PyObject* o, std::string& out) {
   return true;
 }
 
-// One-copy path for objects exporting a 1-D C-contiguous buffer of native float64
-// (NumPy arrays, array('d')). Returns 1 when taken, 0 when the object does not
-// qualify (nothing is set), -1 on error.
-static int floats_from_buffer(PyObject* o, std::vector<double>& out) {
-  if (PyBytes_Check(o) || PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return 0;
-  Py_buffer view;
-  if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) != 0) {
-    PyErr_Clear();
-    return 0;
-  }
-  const char* f = view.format ? view.format : "B";
-  const bool native_double = (std::strcmp(f, "d") == 0 || std::strcmp(f, "=d") == 0 ||
-                              (std::strcmp(f, "<d") == 0 && std::endian::native == std::endian::little) ||
-                              (std::strcmp(f, ">d") == 0 && std::endian::native == std::endian::big));
-  int taken = 0;
-  if (native_double && view.itemsize == 8 && view.ndim == 1) {
-    const auto n = static_cast<std::size_t>(view.len / 8);
-    try {
-      out.resize(n);
-    } catch (...) {
-      PyBuffer_Release(&view);
-      throw;
-    }
-    if (n) std::memcpy(out.data(), view.buf, n * 8);
-    taken = 1;
-  }
-  PyBuffer_Release(&view);
-  return taken;
-}
-
+// A 1-D C-contiguous float64 buffer (NumPy arrays, array('d')) is copied in one step.
 bool as_floats(PyObject* o, std::vector<double>& out) {
   if (!PyUnicode_Check(o) && PySequence_Check(o)) {
-    const int r = floats_from_buffer(o, out);
-    if (r != 0) return r > 0;
+    const Float64View view(o, 1, 0);
+    if (view.ok()) {
+      out.assign(view.data(), view.data() + view.size());
+      return true;
+    }
   }
   return sequence_of(o, out, as_float);
 }
@@ -233,27 +255,18 @@ bool as_pair(PyObject* o, Pair& out) {
   return true;
 }
 bool as_row(PyObject* o, Row3& out) { return fixed_sequence<3>(o, out.data()); }
-bool as_pairs(PyObject* o, std::vector<Pair>& out) { return sequence_of(o, out, as_pair); }
-bool as_rows(PyObject* o, std::vector<Row3>& out) { return sequence_of(o, out, as_row); }
+// A (n, 2) or (n, 3) float64 C-contiguous array crosses in one pass, with the
+// values the item-by-item path reads from it.
+bool as_pairs(PyObject* o, std::vector<Pair>& out) {
+  return rows_from_array<Pair, 2>(o, out) || sequence_of(o, out, as_pair);
+}
+bool as_rows(PyObject* o, std::vector<Row3>& out) {
+  return rows_from_array<Row3, 3>(o, out) || sequence_of(o, out, as_row);
+}
 bool as_nested(PyObject* o, Nested& out) { return sequence_of(o, out, as_floats); }
 
-bool to_float(PyObject* o, Slot& out) { return into_slot<double, as_float>(o, out); }
-bool to_count(PyObject* o, Slot& out) { return into_slot<std::uint64_t, as_count>(o, out); }
-bool to_flag(PyObject* o, Slot& out) { return into_slot<bool, as_flag>(o, out); }
-bool to_name(PyObject* o, Slot& out) { return into_slot<std::string, as_name>(o, out); }
-bool to_floats(PyObject* o, Slot& out) { return into_slot<std::vector<double>, as_floats>(o, out); }
-bool to_ints(PyObject* o, Slot& out) { return into_slot<std::vector<std::int64_t>, as_ints>(o, out); }
-bool to_point(PyObject* o, Slot& out) { return into_slot<Pair, as_pair>(o, out); }
-bool to_points(PyObject* o, Slot& out) { return into_slot<std::vector<Pair>, as_pairs>(o, out); }
-bool to_rows(PyObject* o, Slot& out) { return into_slot<std::vector<Row3>, as_rows>(o, out); }
-bool to_nested(PyObject* o, Slot& out) { return into_slot<Nested, as_nested>(o, out); }
-
-bool to_flat(PyObject* o, Slot& out) {
-  if (!PyBytes_Check(o)) {
-    not_an_instance(o, "bytes");
-    return false;
-  }
-  out = FlatBytes{Ref::borrow(o)};
+bool as_object(PyObject* o, Ref& out) {
+  out = Ref::borrow(o);
   return true;
 }
 

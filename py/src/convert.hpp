@@ -1,5 +1,6 @@
 // py/src/convert.hpp: one converter per parameter kind. Each copies the Python value
-// into an owned core value, or sets the interpreter's exception and returns false.
+// into an owned core value of its type, or sets the interpreter's exception and
+// returns false.
 #pragma once
 #include "binder.hpp"
 
@@ -15,7 +16,7 @@ using Pair = std::pair<double, double>;
 using Row3 = std::array<double, 3>;
 using Nested = std::vector<std::vector<double>>;
 
-// Typed forms, usable inside custom converters.
+// One converter per parameter kind: `arg<&Args::member, as_kind>` in a row.
 bool as_float(PyObject* o, double& out);          ///< via __float__ (and __index__)
 bool as_count(PyObject* o, std::uint64_t& out);   ///< via __index__; OverflowError outside [0, 2^64-1]
 bool as_int(PyObject* o, std::int64_t& out);      ///< via __index__
@@ -36,18 +37,7 @@ void not_an_instance(PyObject* o, const char* what);
 /// Refuses str for list-like parameters, then requires the sequence protocol.
 bool require_sequence(PyObject* o);
 
-// Converters (Slot holds: double, uint64_t, bool, std::string, vector<double>,
-// vector<int64_t>, Pair, vector<Pair>, vector<Row3>, Nested, FlatBytes).
-bool to_float(PyObject* o, Slot& out);
-bool to_count(PyObject* o, Slot& out);
-bool to_flag(PyObject* o, Slot& out);
-bool to_name(PyObject* o, Slot& out);
-bool to_floats(PyObject* o, Slot& out);
-bool to_ints(PyObject* o, Slot& out);
-bool to_point(PyObject* o, Slot& out);
-bool to_points(PyObject* o, Slot& out);
-bool to_rows(PyObject* o, Slot& out);
-bool to_nested(PyObject* o, Slot& out);
-bool to_flat(PyObject* o, Slot& out);
+/// A parameter whose object is kept as it is (a new reference), for a check to resolve.
+bool as_object(PyObject* o, Ref& out);
 
 }  // namespace qpy

@@ -1,6 +1,7 @@
 // py/src/formula.cpp: bindings of formula_info and evaluate_formula.
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +19,7 @@ using quarn::formula::Outputs;
 using quarn::formula::Params;
 using quarn::formula::Properties;
 
-bool to_texts(PyObject* o, Slot& out) {
+bool as_texts(PyObject* o, std::vector<std::string>& out) {
   if (!require_sequence(o)) return false;
   Ref iter(PyObject_GetIter(o));
   if (!iter) return false;
@@ -41,7 +42,7 @@ bool to_texts(PyObject* o, Slot& out) {
 // Walks a snapshot of the items, so value conversions that run Python code
 // cannot disturb the iteration.
 template <class Map, class F>
-bool dict_of(PyObject* o, Slot& out, F value) {
+bool dict_of(PyObject* o, Map& out, F value) {
   if (!PyDict_Check(o)) {
     not_an_instance(o, "dict");
     return false;
@@ -64,8 +65,8 @@ bool dict_of(PyObject* o, Slot& out, F value) {
 }
 
 // as_floats copies 1-D float64 buffers (NumPy arrays, array('d')) in one step.
-bool to_properties(PyObject* o, Slot& out) { return dict_of<Properties>(o, out, as_floats); }
-bool to_params(PyObject* o, Slot& out) { return dict_of<Params>(o, out, as_float); }
+bool as_properties(PyObject* o, Properties& out) { return dict_of(o, out, as_floats); }
+bool as_params(PyObject* o, Params& out) { return dict_of(o, out, as_float); }
 
 PyObject* py_strs(const std::vector<std::string>& v) { return build_list(v, py_str); }
 
@@ -92,9 +93,16 @@ PyObject* py_outputs(Outputs& outs) {
   return d.release();
 }
 
-constexpr Param kInfoParams[] = {{"assignments", to_texts}};
+struct FormulaArgs {
+  std::vector<std::string> assignments;
+  Properties properties;
+  std::optional<Params> params;
+};
+using FA = FormulaArgs;
 
-const FunctionDef kFormulaInfo{
+constexpr Param<FA> kInfoParams[] = {{"assignments", arg<&FA::assignments, as_texts>}};
+
+const FunctionDef<FA> kFormulaInfo{
     .name = "formula_info",
     .owner = nullptr,
     .params = kInfoParams,
@@ -103,18 +111,16 @@ const FunctionDef kFormulaInfo{
            "without evaluating it. Returns a dict of lists: 'outputs' (targets in source\n"
            "order), 'order' (targets in evaluation order), 'params' ($names used) and\n"
            "'properties' (names the block reads but does not assign), the last two sorted.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::formula::formula_info(a.get<std::vector<std::string>>(0)), py_info);
-    },
+    .call = [](FA& a) -> Outcome { return done(quarn::formula::formula_info(a.assignments), py_info); },
 };
 
-constexpr Param kEvaluateParams[] = {
-    {"assignments", to_texts},
-    {"properties", to_properties},
-    {"params", to_params, Default::none()},
+constexpr Param<FA> kEvaluateParams[] = {
+    {"assignments", arg<&FA::assignments, as_texts>},
+    {"properties", arg<&FA::properties, as_properties>},
+    {"params", arg<&FA::params, as_params>, Default::none()},
 };
 
-const FunctionDef kEvaluateFormula{
+const FunctionDef<FA> kEvaluateFormula{
     .name = "evaluate_formula",
     .owner = nullptr,
     .params = kEvaluateParams,
@@ -123,10 +129,9 @@ const FunctionDef kEvaluateFormula{
            "of one length) and scalar `params` (name -> float, written `$name`), in\n"
            "dependency order. Scalars broadcast. Functions: sqrt, log, log10, exp, abs,\n"
            "pow, min, max, clip, if. Returns a dict from each target to its list of values.",
-    .call = [](Bound& a) -> Outcome {
+    .call = [](FA& a) -> Outcome {
       const Params none;
-      const Params& params = a.has(2) ? a.get<Params>(2) : none;
-      return done(quarn::formula::evaluate_formula(a.get<std::vector<std::string>>(0), a.get<Properties>(1), params),
+      return done(quarn::formula::evaluate_formula(a.assignments, a.properties, a.params ? *a.params : none),
                   py_outputs);
     },
 };

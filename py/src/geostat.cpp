@@ -2,7 +2,9 @@
 // and its fit, and local kriging onto a lattice.
 #include "geostat.hpp"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "areas.hpp"
 #include "geostat/fit.hpp"
@@ -48,16 +50,13 @@ const Option<VariogramModel> kModel{kModelNames, true, [](const std::string& key
   return "unknown variogram model '" + key + "' (expected 'nugget', 'spherical', 'exponential', or 'gaussian')";
 }};
 
-// Slot `idx` holds the model name; replaces it by the parsed VariogramModel.
-template <std::size_t Idx>
-bool model_check(Bound& a) {
-  VariogramModel model;
-  if (!parse_option(kModel, a.get<std::string>(Idx), model)) return false;
-  a.slots[Idx] = model;
-  return true;
+// The model name of an argument struct, resolved in its check.
+template <class A>
+bool model_check(A& a) {
+  return parse_option(kModel, a.model_name, a.model);
 }
 
-bool to_experimental(PyObject* o, Slot& out) {
+bool as_experimental(PyObject* o, ExperimentalVariogram& out) {
   if (!is_instance<PyExperimental>(o)) {
     if (!PyErr_Occurred()) not_an_instance(o, "ExperimentalVariogram");
     return false;
@@ -68,31 +67,43 @@ bool to_experimental(PyObject* o, Slot& out) {
 
 // ---- Variogram ------------------------------------------------------------
 
-constexpr Param kVariogramParams[] = {
-    {"model", to_name},
-    {"nugget", to_float},
-    {"sill", to_float},
-    {"range", to_float},
+struct VariogramArgs {
+  std::string model_name;
+  VariogramModel model;  ///< from model_name, in the check
+  double nugget, sill, range;
+};
+using VA = VariogramArgs;
+
+constexpr Param<VA> kVariogramParams[] = {
+    {"model", arg<&VA::model_name, as_name>},
+    {"nugget", arg<&VA::nugget, as_float>},
+    {"sill", arg<&VA::sill, as_float>},
+    {"range", arg<&VA::range, as_float>},
 };
 
-const FunctionDef kVariogramNew{
+const FunctionDef<VA> kVariogramNew{
     .name = "__new__",
     .owner = "Variogram",
     .params = kVariogramParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return done(Variogram::make(a.get<VariogramModel>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3)),
-                  wrap_ref<Variogram>);
+    .call = [](VA& a) -> Outcome {
+      return done(Variogram::make(a.model, a.nugget, a.sill, a.range), wrap_ref<Variogram>);
     },
-    .check = model_check<0>,
+    .check = model_check<VA>,
 };
 
-constexpr Param kFitParams[] = {
-    {"model", to_name},
-    {"experimental", to_experimental},
+struct FitArgs {
+  std::string model_name;
+  VariogramModel model;
+  ExperimentalVariogram experimental;
 };
 
-const FunctionDef kFit{
+constexpr Param<FitArgs> kFitParams[] = {
+    {"model", arg<&FitArgs::model_name, as_name>},
+    {"experimental", arg<&FitArgs::experimental, as_experimental>},
+};
+
+const FunctionDef<FitArgs> kFit{
     .name = "fit",
     .owner = "Variogram",
     .params = kFitParams,
@@ -101,11 +112,10 @@ const FunctionDef kFit{
            "weighted least squares: the range by a coarse (400) then fine (100) grid search\n"
            "up to twice the largest lag, nugget and partial sill in closed form (non-negative)\n"
            "for each candidate range. 'nugget' fits the count-weighted mean semivariance.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::geostat::fit_variogram(a.get<VariogramModel>(0), a.get<ExperimentalVariogram>(1)),
-                  wrap_ref<Variogram>);
+    .call = [](FitArgs& a) -> Outcome {
+      return done(quarn::geostat::fit_variogram(a.model, a.experimental), wrap_ref<Variogram>);
     },
-    .check = model_check<0>,
+    .check = model_check<FitArgs>,
     .nogil = true,
 };
 
@@ -134,7 +144,7 @@ const ClassDef kVariogramClass{
            "ignored; `sill` is the partial sill above `nugget`. gamma(0) = 0 and, for h > 0,\n"
            "gamma(h) = nugget + sill * f(h / range), with the exponential and Gaussian\n"
            "shapes scaled so that `range` is their practical range.",
-    .ctor = &kVariogramNew,
+    .ctor = construct<kVariogramNew>,
     .methods = kVariogramMethods,
     .getters = kVariogramGetters,
     .repr = repr_of<Variogram>,
@@ -142,53 +152,61 @@ const ClassDef kVariogramClass{
 
 // ---- AnisotropicVariogram -------------------------------------------------
 
-constexpr Param kAnisoParams[] = {
-    {"model", to_name},
-    {"major", to_float},
-    {"minor", to_float},
-    {"vertical", to_float},
-    {"azimuth", to_float},
-    {"sill", to_float, Default::real(1.0)},
-    {"nugget", to_float, Default::real(0.0)},
+struct AnisoArgs {
+  std::string model_name;
+  VariogramModel model;
+  double major, minor, vertical, azimuth, sill, nugget;
+};
+using AA = AnisoArgs;
+
+constexpr Param<AA> kAnisoParams[] = {
+    {"model", arg<&AA::model_name, as_name>},
+    {"major", arg<&AA::major, as_float>},
+    {"minor", arg<&AA::minor, as_float>},
+    {"vertical", arg<&AA::vertical, as_float>},
+    {"azimuth", arg<&AA::azimuth, as_float>},
+    {"sill", arg<&AA::sill, as_float>, Default::real(1.0)},
+    {"nugget", arg<&AA::nugget, as_float>, Default::real(0.0)},
 };
 
-const FunctionDef kAnisoNew{
+const FunctionDef<AA> kAnisoNew{
     .name = "__new__",
     .owner = "AnisotropicVariogram",
     .params = kAnisoParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return done(AnisotropicVariogram::make(a.get<VariogramModel>(0), a.get<double>(1), a.get<double>(2),
-                                             a.get<double>(3), a.get<double>(4), a.get<double>(5),
-                                             a.get<double>(6)),
+    .call = [](AA& a) -> Outcome {
+      return done(AnisotropicVariogram::make(a.model, a.major, a.minor, a.vertical, a.azimuth, a.sill, a.nugget),
                   wrap_ref<AnisotropicVariogram>);
     },
-    .check = model_check<0>,
+    .check = model_check<AA>,
 };
 
-const FunctionDef kIsotropic{
+const FunctionDef<VA> kIsotropic{
     .name = "isotropic",
     .owner = "AnisotropicVariogram",
     .params = kVariogramParams,
     .doc = "isotropic(model, nugget, sill, range)\n--\n\n"
            "An `AnisotropicVariogram` with major = minor = vertical = `range` and azimuth 0.",
-    .call = [](Bound& a) -> Outcome {
-      return done(AnisotropicVariogram::isotropic(a.get<VariogramModel>(0), a.get<double>(1), a.get<double>(2),
-                                                  a.get<double>(3)),
-                  wrap_ref<AnisotropicVariogram>);
+    .call = [](VA& a) -> Outcome {
+      return done(AnisotropicVariogram::isotropic(a.model, a.nugget, a.sill, a.range), wrap_ref<AnisotropicVariogram>);
     },
-    .check = model_check<0>,
+    .check = model_check<VA>,
 };
 
-constexpr Param kOffsetParams[] = {
-    {"dx", to_float},
-    {"dy", to_float},
-    {"dz", to_float, Default::real(0.0)},
+struct OffsetArgs {
+  PyObject* self;
+  double dx, dy, dz;
 };
 
-const AnisotropicVariogram& self_aniso(const Bound& a) { return unwrap<AnisotropicVariogram>(a.self); }
+constexpr Param<OffsetArgs> kOffsetParams[] = {
+    {"dx", arg<&OffsetArgs::dx, as_float>},
+    {"dy", arg<&OffsetArgs::dy, as_float>},
+    {"dz", arg<&OffsetArgs::dz, as_float>, Default::real(0.0)},
+};
 
-const FunctionDef kAnisoDistance{
+const AnisotropicVariogram& self_aniso(const OffsetArgs& a) { return unwrap<AnisotropicVariogram>(a.self); }
+
+const FunctionDef<OffsetArgs> kAnisoDistance{
     .name = "anisotropic_distance",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
@@ -196,20 +214,19 @@ const FunctionDef kAnisoDistance{
            "The separation (dx east, dy north, dz up) scaled into units of the major range:\n"
            "a separation of `minor` across the major axis, or of `vertical` along z, counts\n"
            "as `major`.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_aniso(a).anisotropic_distance(a.get<double>(0), a.get<double>(1), a.get<double>(2)),
-                   py_float);
+    .call = [](OffsetArgs& a) -> Outcome {
+      return value(self_aniso(a).anisotropic_distance(a.dx, a.dy, a.dz), py_float);
     },
 };
 
-const FunctionDef kGammaOffset{
+const FunctionDef<OffsetArgs> kGammaOffset{
     .name = "gamma_offset",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
     .doc = "gamma_offset($self, dx, dy, dz=0.0)\n--\n\n"
            "Semivariance for the separation (dx east, dy north, dz up); 0 at zero separation.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_aniso(a).gamma_offset(a.get<double>(0), a.get<double>(1), a.get<double>(2)), py_float);
+    .call = [](OffsetArgs& a) -> Outcome {
+      return value(self_aniso(a).gamma_offset(a.dx, a.dy, a.dz), py_float);
     },
 };
 
@@ -241,7 +258,7 @@ const ClassDef kAnisoClass{
            "A directional variogram model: ranges along the major axis (at `azimuth`,\n"
            "degrees clockwise from north), across it and vertically. Separations are scaled\n"
            "into units of the major range, then the shape of `model` applies as in `Variogram`.",
-    .ctor = &kAnisoNew,
+    .ctor = construct<kAnisoNew>,
     .methods = kAnisoMethods,
     .getters = kAnisoGetters,
     .repr = repr_of<AnisotropicVariogram>,
@@ -296,13 +313,20 @@ PyObject* build_experimental(ExperimentalVariogram& ev) {
   return wrap<PyExperimental>(std::move(obj));
 }
 
-constexpr Param kExperimentalParams[] = {
-    {"coords", to_rows},
-    {"lag", to_float},
-    {"n_lags", to_count},
+struct ExperimentalArgs {
+  std::vector<Row3> coords;
+  double lag;
+  std::uint64_t n_lags;
+};
+using EA = ExperimentalArgs;
+
+constexpr Param<EA> kExperimentalParams[] = {
+    {"coords", arg<&EA::coords, as_rows>},
+    {"lag", arg<&EA::lag, as_float>},
+    {"n_lags", arg<&EA::n_lags, as_count>},
 };
 
-const FunctionDef kExperimentalVariogram{
+const FunctionDef<EA> kExperimentalVariogram{
     .name = "experimental_variogram",
     .owner = nullptr,
     .params = kExperimentalParams,
@@ -311,40 +335,52 @@ const FunctionDef kExperimentalVariogram{
            "every pair is binned by its horizontal separation g into class floor(g / lag)\n"
            "when g < n_lags * lag. Empty classes are dropped. Returns an\n"
            "`ExperimentalVariogram`.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::geostat::experimental_variogram(a.get<std::vector<Row3>>(0), a.get<double>(1),
-                                                         a.get<std::uint64_t>(2)),
-                  build_experimental);
+    .call = [](EA& a) -> Outcome {
+      return done(quarn::geostat::experimental_variogram(a.coords, a.lag, a.n_lags), build_experimental);
     },
     .nogil = true,
 };
 
 // ---- local kriging --------------------------------------------------------
 
-constexpr Param kKrigingParams[] = {
-    {"coords", to_rows},
-    {"lattice", to_lattice},
-    {"variogram", to_variogram},
-    {"max_neighbours", to_count},
-    {"radius", to_float},
+struct KrigingArgs {
+  Form form;
+  std::vector<Row3> coords;
+  Lattice lattice;
+  Variogram variogram;
+  std::uint64_t max_neighbours;
+  double radius;
+  std::optional<quarn::geostat::LocalKriging> engine;  ///< from the check
+};
+using KA = KrigingArgs;
+
+constexpr Param<KA> kKrigingParams[] = {
+    {"coords", arg<&KA::coords, as_rows>},
+    {"lattice", arg<&KA::lattice, as_lattice>},
+    {"variogram", arg<&KA::variogram, as_variogram>},
+    {"max_neighbours", arg<&KA::max_neighbours, as_count>},
+    {"radius", arg<&KA::radius, as_float>},
 };
 
 // The neighbourhood is validated before the lock is released.
-bool kriging_check(Bound& a) {
-  auto engine = quarn::geostat::LocalKriging::make(a.get<std::uint64_t>(3), a.get<double>(4), a.get<Variogram>(2));
+bool kriging_check(KA& a) {
+  auto engine = quarn::geostat::LocalKriging::make(a.max_neighbours, a.radius, a.variogram);
   if (!engine.ok()) {
     raise_core_error(engine.error());
     return false;
   }
-  a.slots[2] = std::move(engine).value();
+  a.engine = std::move(engine).value();
   return true;
 }
 
-quarn::Result<quarn::geostat::KrigedFields> run_kriging(Bound& a) {
-  return a.get<quarn::geostat::LocalKriging>(2).krige(a.get<std::vector<Row3>>(0), a.get<Lattice>(1));
+// (estimate, variance) as nested lists, or (estimate_bytes, variance_bytes, shape).
+PyObject* py_kriged(const quarn::geostat::KrigedFields& f, Form form) {
+  if (form == Form::Flat)
+    return py_tuple({py_field_bytes(f.estimate), py_field_bytes(f.variance), py_shape(f.estimate)});
+  return py_tuple({py_field_nested(f.estimate), py_field_nested(f.variance)});
 }
 
-const FunctionDef kLocalKriging{
+const FunctionDef<KA> kLocalKriging{
     .name = "local_kriging_grid",
     .owner = nullptr,
     .params = kKrigingParams,
@@ -353,29 +389,16 @@ const FunctionDef kLocalKriging{
            "`max_neighbours` nearest data within `radius` (coincident data are averaged\n"
            "first). Returns `(estimate, variance)` as nested lists `field[col][row]`; nodes\n"
            "without data in range, or with a singular system, are NaN in both.",
-    .call = [](Bound& a) -> Outcome {
-      return done(run_kriging(a), [](quarn::geostat::KrigedFields& f) {
-        return py_tuple({py_field_nested(f.estimate), py_field_nested(f.variance)});
-      });
+    .call = [](KA& a) -> Outcome {
+      return done(a.engine->krige(a.coords, a.lattice),
+                  [form = a.form](quarn::geostat::KrigedFields& f) { return py_kriged(f, form); });
     },
     .check = kriging_check,
     .nogil = true,
-};
-
-const FunctionDef kLocalKrigingFlat{
-    .name = "local_kriging_grid_flat",
-    .owner = nullptr,
-    .params = kKrigingParams,
-    .doc = "local_kriging_grid_flat(coords, lattice, variogram, max_neighbours, radius)\n--\n\n"
-           "As `local_kriging_grid`, with both fields as flat little-endian f64 buffers in\n"
-           "(ncol, nrow) row-major order. Returns `(estimate_bytes, variance_bytes, (ncol, nrow))`.",
-    .call = [](Bound& a) -> Outcome {
-      return done(run_kriging(a), [](quarn::geostat::KrigedFields& f) {
-        return py_tuple({py_field_bytes(f.estimate), py_field_bytes(f.variance), py_shape(f.estimate)});
-      });
-    },
-    .check = kriging_check,
-    .nogil = true,
+    .flat_name = "local_kriging_grid_flat",
+    .flat_doc = "local_kriging_grid_flat(coords, lattice, variogram, max_neighbours, radius)\n--\n\n"
+                "As `local_kriging_grid`, with both fields as flat little-endian f64 buffers in\n"
+                "(ncol, nrow) row-major order. Returns `(estimate_bytes, variance_bytes, (ncol, nrow))`.",
 };
 
 const Export kExports[] = {
@@ -384,7 +407,7 @@ const Export kExports[] = {
     class_export<PyExperimental>("ExperimentalVariogram"),
     function_export<kExperimentalVariogram>(),
     function_export<kLocalKriging>(),
-    function_export<kLocalKrigingFlat>(),
+    function_export<kLocalKriging, Form::Flat>(),
 };
 
 }  // namespace
@@ -393,7 +416,7 @@ const ClassDef& ClassOf<Variogram>::def() { return kVariogramClass; }
 const ClassDef& ClassOf<AnisotropicVariogram>::def() { return kAnisoClass; }
 const ClassDef& ClassOf<PyExperimental>::def() { return kExperimentalClass; }
 
-bool to_variogram_spec(PyObject* o, Slot& out) {
+bool as_variogram_spec(PyObject* o, VariogramSpec& out) {
   if (is_instance<Variogram>(o)) {
     out = VariogramSpec(unwrap<Variogram>(o));
     return true;
@@ -405,16 +428,6 @@ bool to_variogram_spec(PyObject* o, Slot& out) {
   }
   if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "expected Variogram or AnisotropicVariogram");
   return false;
-}
-
-bool to_any_object(PyObject* o, Slot& out) {
-  out = Ref::borrow(o);
-  return true;
-}
-
-bool variogram_spec_check(Bound& b, std::size_t idx) {
-  const Ref obj = b.get<Ref>(idx);
-  return to_variogram_spec(obj.get(), b.slots[idx]);
 }
 
 std::span<const Export> geostat_exports() { return kExports; }

@@ -15,23 +15,17 @@ struct ClassOf<quarn::geostat::AnisotropicVariogram> {
   static const ClassDef& def();
 };
 
-/// Converter of a parameter that takes only a `Variogram` (slot: quarn::geostat::Variogram).
-/// Anything else: TypeError "'<type>' object is not an instance of 'Variogram'".
-inline bool to_variogram(PyObject* o, Slot& out) { return to_instance<quarn::geostat::Variogram>(o, out); }
+/// Converter of a parameter that takes only a `Variogram` (a copy). Anything else:
+/// TypeError "'<type>' object is not an instance of 'Variogram'".
+inline bool as_variogram(PyObject* o, quarn::geostat::Variogram& out) {
+  return as_instance<quarn::geostat::Variogram>(o, out);
+}
 
-/// Either class to a VariogramSpec, trying Variogram first, then AnisotropicVariogram
-/// (slot: quarn::geostat::VariogramSpec, a copy). Anything else sets ValueError
-/// "expected Variogram or AnisotropicVariogram" (no kind prefix) and returns false.
-/// Used as a converter, the binder attaches the "while processing" note and the error
-/// takes the parameter's place in conversion order.
-bool to_variogram_spec(PyObject* o, Slot& out);
-
-/// Keeps the argument object itself (slot: a Ref), for a parameter resolved later by
-/// variogram_spec_check: the variogram type then fails after every conversion has run.
-bool to_any_object(PyObject* o, Slot& out);
-
-/// For a `.check`: replaces slot `idx` (a Ref from to_any_object) by the VariogramSpec,
-/// or sets the ValueError of to_variogram_spec (no note) and returns false.
-bool variogram_spec_check(Bound& b, std::size_t idx);
+/// Either class to a VariogramSpec (a copy), trying Variogram first, then
+/// AnisotropicVariogram. Anything else sets ValueError "expected Variogram or
+/// AnisotropicVariogram" (no kind prefix) and returns false. Simulation keeps the
+/// object (as_object) and resolves it in its check, so a wrong type fails after every
+/// conversion has run, without a "while processing" note.
+bool as_variogram_spec(PyObject* o, quarn::geostat::VariogramSpec& out);
 
 }  // namespace qpy

@@ -19,12 +19,21 @@ void copy_le(const char* src, double* dst, std::size_t n) {
 
 }  // namespace
 
-bool nested_to_field(const std::vector<std::vector<double>>& rows, std::uint64_t ncol, std::uint64_t nrow,
-                     quarn::Field& out, const char* message) {
+bool as_flat(PyObject* o, FlatBytes& out) {
+  if (!PyBytes_Check(o)) {
+    not_an_instance(o, "bytes");
+    return false;
+  }
+  out.obj = Ref::borrow(o);
+  return true;
+}
+
+bool nested_to_field(const Nested& rows, std::uint64_t ncol, std::uint64_t nrow, quarn::Field& out,
+                     const std::string& message) {
   bool ok = rows.size() == ncol;
   for (std::size_t c = 0; ok && c < rows.size(); ++c) ok = rows[c].size() == nrow;
   if (!ok) {
-    PyErr_SetString(PyExc_ValueError, message);
+    set_error(PyExc_ValueError, message);
     return false;
   }
   out.ncol = ncol;
@@ -34,13 +43,10 @@ bool nested_to_field(const std::vector<std::vector<double>>& rows, std::uint64_t
   return true;
 }
 
-bool nested_field_check(Bound& b, std::size_t field, std::uint64_t ncol, std::uint64_t nrow) {
-  const std::string msg = "field must be a rectangular " + std::to_string(ncol) + "x" + std::to_string(nrow) +
-                          " nested list (field[col][row])";
-  quarn::Field f;
-  if (!nested_to_field(b.get<std::vector<std::vector<double>>>(field), ncol, nrow, f, msg.c_str())) return false;
-  b.slots[field] = std::move(f);
-  return true;
+bool lattice_field(const Nested& rows, const quarn::Lattice& lattice, quarn::Field& out) {
+  return nested_to_field(rows, lattice.ncol, lattice.nrow, out,
+                         "field must be a rectangular " + std::to_string(lattice.ncol) + "x" +
+                             std::to_string(lattice.nrow) + " nested list (field[col][row])");
 }
 
 bool flat_to_field(const FlatBytes& bytes, std::uint64_t ncol, std::uint64_t nrow, quarn::Field& out) {
@@ -64,13 +70,6 @@ bool flat_to_field(const FlatBytes& bytes, std::uint64_t ncol, std::uint64_t nro
   out.nrow = nrow;
   out.data.resize(n);
   copy_le(src, out.data.data(), n);
-  return true;
-}
-
-bool flat_field_check(Bound& b, std::size_t field, std::uint64_t ncol, std::uint64_t nrow) {
-  quarn::Field f;
-  if (!flat_to_field(b.get<FlatBytes>(field), ncol, nrow, f)) return false;
-  b.slots[field] = std::move(f);
   return true;
 }
 
@@ -117,5 +116,9 @@ PyObject* py_shape(const quarn::Field& f) {
 }
 
 PyObject* py_field_flat(const quarn::Field& f) { return py_tuple({py_field_bytes(f), py_shape(f)}); }
+
+PyObject* py_field(const quarn::Field& f, Form form) {
+  return form == Form::Flat ? py_field_flat(f) : py_field_nested(f);
+}
 
 }  // namespace qpy

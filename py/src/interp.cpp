@@ -26,23 +26,23 @@ const Option<Method> kMethod{kMethodNames, true, [](const std::string& key) {
   return quarn::invalid_argument("unknown interpolation method '" + key + "'").display();
 }};
 
-// The method name is resolved with the lock held.
-bool check_method(Bound& a) {
-  Method m;
-  if (!parse_option(kMethod, a.get<std::string>(3), m)) return false;
-  a.slots[3] = m;
-  return true;
-}
+struct InterpArgs {
+  Floats x, y, query;
+  std::string method_name;
+  Method method;  ///< from method_name, in the check (lock held)
+  bool extrapolate;
+};
+using IA = InterpArgs;
 
-constexpr Param kInterpParams[] = {
-    {"x", to_floats},
-    {"y", to_floats},
-    {"query", to_floats},
-    {"method", to_name, Default::str("linear")},
-    {"extrapolate", to_flag, Default::flag(false)},
+constexpr Param<IA> kInterpParams[] = {
+    {"x", arg<&IA::x, as_floats>},
+    {"y", arg<&IA::y, as_floats>},
+    {"query", arg<&IA::query, as_floats>},
+    {"method", arg<&IA::method_name, as_name>, Default::str("linear")},
+    {"extrapolate", arg<&IA::extrapolate, as_flag>, Default::flag(false)},
 };
 
-const FunctionDef kInterp1d{
+const FunctionDef<IA> kInterp1d{
     .name = "interp1d",
     .owner = nullptr,
     .params = kInterpParams,
@@ -55,12 +55,10 @@ const FunctionDef kInterp1d{
            "Queries outside `[x[0], x[-1]]` give NaN unless `extrapolate` is true: then\n"
            "nearest, previous and next hold the end values while linear and cubic extend\n"
            "their end pieces. A NaN query always gives NaN.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::interp::interp1d(a.get<Floats>(0), a.get<Floats>(1), a.get<Floats>(2), a.get<Method>(3),
-                                          a.get<bool>(4)),
-                  py_floats);
+    .call = [](IA& a) -> Outcome {
+      return done(quarn::interp::interp1d(a.x, a.y, a.query, a.method, a.extrapolate), py_floats);
     },
-    .check = check_method,
+    .check = [](IA& a) { return parse_option(kMethod, a.method_name, a.method); },
     .nogil = true,
 };
 

@@ -1,6 +1,8 @@
 // py/src/lattice.cpp: bindings of Lattice and Georef.
 #include "lattice.hpp"
 
+#include <optional>
+
 #include "areas.hpp"
 
 namespace qpy {
@@ -11,94 +13,114 @@ using quarn::Lattice;
 
 // ---- Lattice --------------------------------------------------------------
 
-constexpr Param kLatticeParams[] = {
-    {"xori", to_float},
-    {"yori", to_float},
-    {"xinc", to_float},
-    {"yinc", to_float},
-    {"ncol", to_count},
-    {"nrow", to_count},
-    {"rotation_deg", to_float, Default::real(0.0)},
-    {"yflip", to_flag, Default::flag(false)},
+struct LatticeArgs {
+  double xori, yori, xinc, yinc;
+  std::uint64_t ncol, nrow;
+  double rotation_deg;
+  bool yflip;
+};
+using LA = LatticeArgs;
+
+constexpr Param<LA> kLatticeParams[] = {
+    {"xori", arg<&LA::xori, as_float>},
+    {"yori", arg<&LA::yori, as_float>},
+    {"xinc", arg<&LA::xinc, as_float>},
+    {"yinc", arg<&LA::yinc, as_float>},
+    {"ncol", arg<&LA::ncol, as_count>},
+    {"nrow", arg<&LA::nrow, as_count>},
+    {"rotation_deg", arg<&LA::rotation_deg, as_float>, Default::real(0.0)},
+    {"yflip", arg<&LA::yflip, as_flag>, Default::flag(false)},
 };
 
-const FunctionDef kLatticeNew{
+const FunctionDef<LA> kLatticeNew{
     .name = "__new__",
     .owner = "Lattice",
     .params = kLatticeParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return done(Lattice::make(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3),
-                                a.get<std::uint64_t>(4), a.get<std::uint64_t>(5), a.get<double>(6),
-                                a.get<bool>(7)),
+    .call = [](LA& a) -> Outcome {
+      return done(Lattice::make(a.xori, a.yori, a.xinc, a.yinc, a.ncol, a.nrow, a.rotation_deg, a.yflip),
                   wrap_ref<Lattice>);
     },
 };
 
-const Lattice& self_lattice(const Bound& a) { return unwrap<Lattice>(a.self); }
+/// Arguments of a method without parameters.
+struct SelfArgs {
+  PyObject* self;
+};
 
-const FunctionDef kStepVectors{
+const FunctionDef<SelfArgs> kStepVectors{
     .name = "step_vectors",
     .owner = "Lattice",
     .params = {},
     .doc = "step_vectors($self)\n--\n\n"
            "The world displacement of one step in +I and in +J: `([Ix, Iy], [Jx, Jy])`.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_lattice(a).step_vectors(), [](const std::array<std::array<double, 2>, 2>& s) {
+    .call = [](SelfArgs& a) -> Outcome {
+      return value(unwrap<Lattice>(a.self).step_vectors(), [](const std::array<std::array<double, 2>, 2>& s) {
         return py_tuple({py_pair_list({s[0][0], s[0][1]}), py_pair_list({s[1][0], s[1][1]})});
       });
     },
 };
 
-constexpr Param kFiFj[] = {{"fi", to_float}, {"fj", to_float}};
-constexpr Param kXY[] = {{"x", to_float}, {"y", to_float}};
-constexpr Param kIJ[] = {{"i", to_count}, {"j", to_count}};
+/// A method's two coordinates.
+template <class T>
+struct TwoArgs {
+  PyObject* self;
+  T first, second;
+};
+using Reals = TwoArgs<double>;
+using Counts = TwoArgs<std::uint64_t>;
+
+constexpr Param<Reals> kFiFj[] = {{"fi", arg<&Reals::first, as_float>}, {"fj", arg<&Reals::second, as_float>}};
+constexpr Param<Reals> kXY[] = {{"x", arg<&Reals::first, as_float>}, {"y", arg<&Reals::second, as_float>}};
+constexpr Param<Counts> kIJ[] = {{"i", arg<&Counts::first, as_count>}, {"j", arg<&Counts::second, as_count>}};
+
+const Lattice& self_lattice(const auto& a) { return unwrap<Lattice>(a.self); }
 
 PyObject* optional_pair(const std::optional<std::pair<double, double>>& p) {
   return p ? py_pair_tuple(*p) : py_none();
 }
 
-const FunctionDef kIntrinsicToWorld{
+const FunctionDef<Reals> kIntrinsicToWorld{
     .name = "intrinsic_to_world",
     .owner = "Lattice",
     .params = kFiFj,
     .doc = "intrinsic_to_world($self, fi, fj)\n--\n\n"
            "World `(x, y)` of fractional intrinsic coordinates `(fi, fj)`.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_lattice(a).intrinsic_to_world(a.get<double>(0), a.get<double>(1)), py_pair_tuple);
+    .call = [](Reals& a) -> Outcome {
+      return value(self_lattice(a).intrinsic_to_world(a.first, a.second), py_pair_tuple);
     },
 };
 
-const FunctionDef kWorldToIntrinsic{
+const FunctionDef<Reals> kWorldToIntrinsic{
     .name = "world_to_intrinsic",
     .owner = "Lattice",
     .params = kXY,
     .doc = "world_to_intrinsic($self, x, y)\n--\n\n"
            "Fractional intrinsic `(fi, fj)` of a world point, or `None` where the inverse\n"
            "is undefined (zero spacing, non-finite input or result).",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_lattice(a).world_to_intrinsic(a.get<double>(0), a.get<double>(1)), optional_pair);
+    .call = [](Reals& a) -> Outcome {
+      return value(self_lattice(a).world_to_intrinsic(a.first, a.second), optional_pair);
     },
 };
 
-const FunctionDef kNodeXY{
+const FunctionDef<Counts> kNodeXY{
     .name = "node_xy",
     .owner = "Lattice",
     .params = kIJ,
     .doc = "node_xy($self, i, j)\n--\n\n"
            "World `(x, y)` of node `(i, j)`; compatibility alias of `intrinsic_to_world`.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_lattice(a).node_xy(a.get<std::uint64_t>(0), a.get<std::uint64_t>(1)), py_pair_tuple);
+    .call = [](Counts& a) -> Outcome {
+      return value(self_lattice(a).node_xy(a.first, a.second), py_pair_tuple);
     },
 };
 
-const FunctionDef kXYToIJ{
+const FunctionDef<Reals> kXYToIJ{
     .name = "xy_to_ij",
     .owner = "Lattice",
     .params = kXY,
     .doc = "xy_to_ij($self, x, y)\n--\n\n",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_lattice(a).world_to_intrinsic(a.get<double>(0), a.get<double>(1)), optional_pair);
+    .call = [](Reals& a) -> Outcome {
+      return value(self_lattice(a).world_to_intrinsic(a.first, a.second), optional_pair);
     },
 };
 
@@ -135,7 +157,7 @@ const ClassDef kLatticeClass{
            "A regular 2-D lattice \u2014 the target grid geometry. Optional intrinsic\n"
            "`rotation_deg` (CCW from east to I) and `yflip` preserve the historic\n"
            "axis-aligned constructor defaults. World units throughout.",
-    .ctor = &kLatticeNew,
+    .ctor = construct<kLatticeNew>,
     .methods = kLatticeMethods,
     .getters = kLatticeGetters,
     .repr = repr_of<Lattice>,
@@ -143,98 +165,125 @@ const ClassDef kLatticeClass{
 
 // ---- Georef ---------------------------------------------------------------
 
-constexpr Param kGeorefParams[] = {
-    {"east0", to_float, Default::none()},
-    {"north0", to_float, Default::none()},
+struct GeorefArgs {
+  std::optional<double> east0, north0;
 };
 
-const FunctionDef kGeorefNew{
+constexpr Param<GeorefArgs> kGeorefParams[] = {
+    {"east0", arg<&GeorefArgs::east0, as_float>, Default::none()},
+    {"north0", arg<&GeorefArgs::north0, as_float>, Default::none()},
+};
+
+const FunctionDef<GeorefArgs> kGeorefNew{
     .name = "__new__",
     .owner = "Georef",
     .params = kGeorefParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      if (a.has(0) != a.has(1))
+    .call = [](GeorefArgs& a) -> Outcome {
+      if (a.east0.has_value() != a.north0.has_value())
         return Outcome::value_error("Georef: pass both east0 and north0, or neither (fictional default)");
-      if (!a.has(0)) return value(Georef{}, wrap_ref<Georef>);
-      return done(Georef::make(a.get<double>(0), a.get<double>(1)), wrap_ref<Georef>);
+      if (!a.east0) return value(Georef{}, wrap_ref<Georef>);
+      return done(Georef::make(*a.east0, *a.north0), wrap_ref<Georef>);
     },
 };
 
-const Georef& self_georef(const Bound& a) { return unwrap<Georef>(a.self); }
+const Georef& self_georef(const auto& a) { return unwrap<Georef>(a.self); }
 
-const FunctionDef kOrigin{
+const FunctionDef<SelfArgs> kOrigin{
     .name = "origin",
     .owner = "Georef",
     .params = {},
     .doc = "origin($self)\n--\n\nThe origin as an `[east, north]` world point.",
-    .call = [](Bound& a) -> Outcome {
+    .call = [](SelfArgs& a) -> Outcome {
       const Georef& g = self_georef(a);
       return value(std::pair{g.east0, g.north0}, py_pair_list);
     },
 };
 
-constexpr Param kGeorefLatticeParams[] = {
-    {"xinc", to_float},
-    {"yinc", to_float},
-    {"ncol", to_count},
-    {"nrow", to_count},
-    {"rotation_deg", to_float, Default::real(0.0)},
-    {"yflip", to_flag, Default::flag(false)},
+struct PlacedLatticeArgs {
+  PyObject* self;
+  double xinc, yinc;
+  std::uint64_t ncol, nrow;
+  double rotation_deg;
+  bool yflip;
+};
+using PLA = PlacedLatticeArgs;
+
+constexpr Param<PLA> kGeorefLatticeParams[] = {
+    {"xinc", arg<&PLA::xinc, as_float>},
+    {"yinc", arg<&PLA::yinc, as_float>},
+    {"ncol", arg<&PLA::ncol, as_count>},
+    {"nrow", arg<&PLA::nrow, as_count>},
+    {"rotation_deg", arg<&PLA::rotation_deg, as_float>, Default::real(0.0)},
+    {"yflip", arg<&PLA::yflip, as_flag>, Default::flag(false)},
 };
 
-const FunctionDef kGeorefLattice{
+const FunctionDef<PLA> kGeorefLattice{
     .name = "lattice",
     .owner = "Georef",
     .params = kGeorefLatticeParams,
     .doc = "lattice($self, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)\n--\n\n"
            "A world-placed `Lattice` of `ncol \u00d7 nrow` nodes at spacing `(xinc, yinc)`,\n"
            "node `(0, 0)` pinned to this origin.",
-    .call = [](Bound& a) -> Outcome {
-      return done(self_georef(a).lattice(a.get<double>(0), a.get<double>(1), a.get<std::uint64_t>(2),
-                                         a.get<std::uint64_t>(3), a.get<double>(4), a.get<bool>(5)),
-                  wrap_ref<Lattice>);
+    .call = [](PLA& a) -> Outcome {
+      return done(self_georef(a).lattice(a.xinc, a.yinc, a.ncol, a.nrow, a.rotation_deg, a.yflip), wrap_ref<Lattice>);
     },
 };
 
-constexpr Param kLocalParam[] = {{"local", to_point}};
+struct PointArgs {
+  PyObject* self;
+  Pair point;
+};
 
-const FunctionDef kPlacePoint{
+constexpr Param<PointArgs> kLocalParam[] = {{"local", arg<&PointArgs::point, as_pair>}};
+
+const FunctionDef<PointArgs> kPlacePoint{
     .name = "place_point",
     .owner = "Georef",
     .params = kLocalParam,
     .doc = "place_point($self, local)\n--\n\nTranslate a local `[x, y]` (from `(0, 0)`) into this world frame.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_georef(a).place_point(a.get<Pair>(0)), py_pair_list);
+    .call = [](PointArgs& a) -> Outcome { return value(self_georef(a).place_point(a.point), py_pair_list);
     },
 };
 
-constexpr Param kLocalsParam[] = {{"locals", to_points}};
+struct PointsArgs {
+  PyObject* self;
+  std::vector<Pair> points;
+};
 
-const FunctionDef kPlacePoints{
+constexpr Param<PointsArgs> kLocalsParam[] = {{"locals", arg<&PointsArgs::points, as_pairs>}};
+
+const FunctionDef<PointsArgs> kPlacePoints{
     .name = "place_points",
     .owner = "Georef",
     .params = kLocalsParam,
     .doc = "place_points($self, locals)\n--\n\nTranslate a list of local `[x, y]` points into this world frame.",
-    .call = [](Bound& a) -> Outcome {
-      return value(self_georef(a).place_points(a.get<std::vector<Pair>>(0)), py_pair_lists);
+    .call = [](PointsArgs& a) -> Outcome { return value(self_georef(a).place_points(a.points), py_pair_lists);
     },
 };
 
-constexpr Param kPlaceIntrinsicParams[] = {
-    {"intrinsic", to_point},
-    {"rotation_deg", to_float, Default::real(0.0)},
-    {"yflip", to_flag, Default::flag(false)},
+struct IntrinsicArgs {
+  PyObject* self;
+  Pair intrinsic;
+  double rotation_deg;
+  bool yflip;
+};
+using IA = IntrinsicArgs;
+
+constexpr Param<IA> kPlaceIntrinsicParams[] = {
+    {"intrinsic", arg<&IA::intrinsic, as_pair>},
+    {"rotation_deg", arg<&IA::rotation_deg, as_float>, Default::real(0.0)},
+    {"yflip", arg<&IA::yflip, as_flag>, Default::flag(false)},
 };
 
-const FunctionDef kPlaceIntrinsic{
+const FunctionDef<IA> kPlaceIntrinsic{
     .name = "place_intrinsic",
     .owner = "Georef",
     .params = kPlaceIntrinsicParams,
     .doc = "place_intrinsic($self, intrinsic, rotation_deg=0.0, yflip=False)\n--\n\n"
            "Place a local point through a rotated/flipped intrinsic frame.",
-    .call = [](Bound& a) -> Outcome {
-      return done(self_georef(a).place_intrinsic(a.get<Pair>(0), a.get<double>(1), a.get<bool>(2)), py_pair_list);
+    .call = [](IA& a) -> Outcome {
+      return done(self_georef(a).place_intrinsic(a.intrinsic, a.rotation_deg, a.yflip), py_pair_list);
     },
 };
 
@@ -258,7 +307,7 @@ const ClassDef kGeorefClass{
            "that: it builds a world-placed `Lattice` and translates locally-built points\n"
            "into the same frame. `Georef()` uses the documented fictional origin;\n"
            "`Georef(east0, north0)` a chosen one.",
-    .ctor = &kGeorefNew,
+    .ctor = construct<kGeorefNew>,
     .methods = kGeorefMethods,
     .getters = kGeorefGetters,
     .repr = repr_of<Georef>,

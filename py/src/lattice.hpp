@@ -15,7 +15,7 @@ struct ClassOf<quarn::Georef> {
   static const ClassDef& def();
 };
 
-/// Converter of a `Lattice` parameter.
-inline bool to_lattice(PyObject* o, Slot& out) { return to_instance<quarn::Lattice>(o, out); }
+/// Converter of a `Lattice` parameter (a copy).
+inline bool as_lattice(PyObject* o, quarn::Lattice& out) { return as_instance<quarn::Lattice>(o, out); }
 
 }  // namespace qpy

@@ -26,74 +26,58 @@ const Option<ResampleMode> kMethod{kMethodNames, true, [](const std::string& key
   return "unknown resample method '" + key + "' (expected 'bilinear' or 'nearest')";
 }};
 
-// Method name, then the grid against src_georef (nested or flat).
-template <bool Flat>
-bool check_resample(Bound& a) {
-  ResampleMode mode;
-  if (!parse_option(kMethod, a.get<std::string>(3), mode)) return false;
-  a.slots[3] = mode;
-  const Lattice& src = a.get<Lattice>(1);
-  if constexpr (Flat) {
-    return flat_field_check(a, 0, src.ncol, src.nrow);
-  } else {
-    const std::string msg = "src_grid must be a rectangular " + std::to_string(src.ncol) + "\u00d7" +
-                            std::to_string(src.nrow) + " (ncol\u00d7nrow) nested list matching src_georef";
-    Field f;
-    if (!nested_to_field(a.get<Nested>(0), src.ncol, src.nrow, f, msg.c_str())) return false;
-    a.slots[0] = std::move(f);
-    return true;
-  }
+struct ResampleArgs {
+  Form form;
+  Nested rows;      ///< src_grid of `resample`
+  FlatBytes bytes;  ///< src_grid of `resample_flat`
+  Lattice src, target;
+  std::string method_name;
+  ResampleMode method;  ///< from method_name, in the check
+  Field grid;           ///< from rows or bytes, shaped against src, in the check
+};
+using RA = ResampleArgs;
+
+bool grid_arg(PyObject* o, RA& a) { return a.form == Form::Flat ? as_flat(o, a.bytes) : as_nested(o, a.rows); }
+
+// Method name, then the grid against src_georef.
+bool check_resample(RA& a) {
+  if (!parse_option(kMethod, a.method_name, a.method)) return false;
+  if (a.form == Form::Flat) return flat_to_field(a.bytes, a.src.ncol, a.src.nrow, a.grid);
+  return nested_to_field(a.rows, a.src.ncol, a.src.nrow, a.grid,
+                         "src_grid must be a rectangular " + std::to_string(a.src.ncol) + "\u00d7" +
+                             std::to_string(a.src.nrow) + " (ncol\u00d7nrow) nested list matching src_georef");
 }
 
-constexpr Param kNestedParams[] = {
-    {"src_grid", to_nested},
-    {"src_georef", to_lattice},
-    {"target", to_lattice},
-    {"method", to_name, Default::str("bilinear")},
+constexpr Param<RA> kParams[] = {
+    {"src_grid", grid_arg},
+    {"src_georef", arg<&RA::src, as_lattice>},
+    {"target", arg<&RA::target, as_lattice>},
+    {"method", arg<&RA::method_name, as_name>, Default::str("bilinear")},
 };
 
-constexpr Param kFlatParams[] = {
-    {"src_grid", to_flat},
-    {"src_georef", to_lattice},
-    {"target", to_lattice},
-    {"method", to_name, Default::str("bilinear")},
-};
-
-const FunctionDef kResample{
+const FunctionDef<RA> kResample{
     .name = "resample",
     .owner = nullptr,
-    .params = kNestedParams,
+    .params = kParams,
     .doc = "resample(src_grid, src_georef, target, method='bilinear')\n--\n\n"
            "Transfer a field `src_grid[col][row]` on lattice `src_georef` onto the nodes of\n"
            "lattice `target` through world coordinates. `method` is 'bilinear' (hole-aware:\n"
            "a NaN nearest node gives NaN, other non-finite corners drop out) or 'nearest'.\n"
            "Target nodes outside the source extent are NaN. Returns nested lists.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::resample(a.get<Field>(0), a.get<Lattice>(1), a.get<Lattice>(2), a.get<ResampleMode>(3)),
-                  py_field_nested);
+    .call = [](RA& a) -> Outcome {
+      return done(quarn::resample(a.grid, a.src, a.target, a.method), field_builder(a.form));
     },
-    .check = check_resample<false>,
+    .check = check_resample,
     .nogil = true,
-};
-
-const FunctionDef kResampleFlat{
-    .name = "resample_flat",
-    .owner = nullptr,
-    .params = kFlatParams,
-    .doc = "resample_flat(src_grid, src_georef, target, method='bilinear')\n--\n\n"
-           "As `resample`, with the source and the result as flat little-endian f64 buffers\n"
-           "in (ncol, nrow) row-major order. Returns `(field_bytes, (ncol, nrow))`.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::resample(a.get<Field>(0), a.get<Lattice>(1), a.get<Lattice>(2), a.get<ResampleMode>(3)),
-                  py_field_flat);
-    },
-    .check = check_resample<true>,
-    .nogil = true,
+    .flat_name = "resample_flat",
+    .flat_doc = "resample_flat(src_grid, src_georef, target, method='bilinear')\n--\n\n"
+                "As `resample`, with the source and the result as flat little-endian f64 buffers\n"
+                "in (ncol, nrow) row-major order. Returns `(field_bytes, (ncol, nrow))`.",
 };
 
 const Export kExports[] = {
     function_export<kResample>(),
-    function_export<kResampleFlat>(),
+    function_export<kResample, Form::Flat>(),
 };
 
 }  // namespace

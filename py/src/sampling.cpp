@@ -8,12 +8,12 @@ namespace qpy {
 using quarn::sampling::Clamped;
 using quarn::sampling::Sampler;
 
-bool to_rng(PyObject* o, Slot& out) {
+bool as_rng(PyObject* o, RngArg& out) {
   if (!is_instance<RngState>(o)) {
     if (!PyErr_Occurred()) not_an_instance(o, "Rng");
     return false;
   }
-  out = RngArg{Ref::borrow(o)};
+  out.obj = Ref::borrow(o);
   return true;
 }
 
@@ -35,15 +35,19 @@ namespace {
 
 // ---- Rng --------------------------------------------------------------------
 
-constexpr Param kRngParams[] = {{"seed", to_count}};
+struct SeedArgs {
+  std::uint64_t seed;
+};
 
-const FunctionDef kRngNew{
+constexpr Param<SeedArgs> kRngParams[] = {{"seed", arg<&SeedArgs::seed, as_count>}};
+
+const FunctionDef<SeedArgs> kRngNew{
     .name = "__new__",
     .owner = "Rng",
     .params = kRngParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return value(RngState{quarn::sampling::seeded_rng(a.get<std::uint64_t>(0))}, wrap_ref<RngState>);
+    .call = [](SeedArgs& a) -> Outcome {
+      return value(RngState{quarn::sampling::seeded_rng(a.seed)}, wrap_ref<RngState>);
     },
 };
 
@@ -53,7 +57,7 @@ const ClassDef kRngClass{
            "A seeded random stream (ChaCha12) carried across sampler calls. Each\n"
            "`sample`/`sample_n` call advances it, so one instance threaded through\n"
            "successive calls gives one continuous, reproducible stream.",
-    .ctor = &kRngNew,
+    .ctor = construct<kRngNew>,
     .methods = nullptr,
     .getters = {},
     .repr = [](PyObject*) { return PyUnicode_FromString("Rng(<seeded stream>)"); },
@@ -61,106 +65,122 @@ const ClassDef kRngClass{
 
 // ---- draws shared by Sampler and Clamped ------------------------------------
 
-constexpr Param kSampleParams[] = {{"rng", to_rng}};
-constexpr Param kSampleNParams[] = {{"n", to_count}, {"rng", to_rng}};
-constexpr Param kSampleNSeededParams[] = {{"n", to_count}, {"seed", to_count}};
+struct DrawArgs {
+  PyObject* self;
+  std::uint64_t n, seed;
+  RngArg rng;
+};
+using DA = DrawArgs;
+
+constexpr Param<DA> kSampleParams[] = {{"rng", arg<&DA::rng, as_rng>}};
+constexpr Param<DA> kSampleNParams[] = {{"n", arg<&DA::n, as_count>}, {"rng", arg<&DA::rng, as_rng>}};
+constexpr Param<DA> kSampleNSeededParams[] = {{"n", arg<&DA::n, as_count>}, {"seed", arg<&DA::seed, as_count>}};
 
 template <class T>
-Outcome sample_one(Bound& a) {
-  RngBorrow rng(a.get<RngArg>(0));
+Outcome sample_one(DA& a) {
+  RngBorrow rng(a.rng);
   if (!rng.ok()) return Outcome::python_error();
   return done(unwrap<T>(a.self).sample(rng.stream()), py_float);
 }
 
 template <class T>
-Outcome sample_many(Bound& a) {
-  RngBorrow rng(a.get<RngArg>(1));
+Outcome sample_many(DA& a) {
+  RngBorrow rng(a.rng);
   if (!rng.ok()) return Outcome::python_error();
-  return done(unwrap<T>(a.self).sample_n(a.get<std::uint64_t>(0), rng.stream()), py_floats);
+  return done(unwrap<T>(a.self).sample_n(a.n, rng.stream()), py_floats);
 }
 
 template <class T>
-Outcome sample_many_seeded(Bound& a) {
-  quarn::sampling::Stream s = quarn::sampling::seeded_rng(a.get<std::uint64_t>(1));
-  return done(unwrap<T>(a.self).sample_n(a.get<std::uint64_t>(0), s), py_floats);
+Outcome sample_many_seeded(DA& a) {
+  quarn::sampling::Stream s = quarn::sampling::seeded_rng(a.seed);
+  return done(unwrap<T>(a.self).sample_n(a.n, s), py_floats);
 }
 
 // ---- Sampler ----------------------------------------------------------------
 
-constexpr Param kTwoParams[] = {{"lo", to_float}, {"hi", to_float}};
-constexpr Param kMeanSdParams[] = {{"mean", to_float}, {"std_dev", to_float}};
-constexpr Param kTriParams[] = {{"min", to_float}, {"mode", to_float}, {"max", to_float}};
-constexpr Param kTruncParams[] = {{"mean", to_float}, {"std_dev", to_float}, {"lo", to_float}, {"hi", to_float}};
+/// The numbers of a distribution, in parameter order (and the instance for `clamped`).
+struct ShapeArgs {
+  PyObject* self;
+  double a, b, c, d;
+};
+using SA = ShapeArgs;
 
-const FunctionDef kUniform{
+constexpr Param<SA> kTwoParams[] = {{"lo", arg<&SA::a, as_float>}, {"hi", arg<&SA::b, as_float>}};
+constexpr Param<SA> kMeanSdParams[] = {{"mean", arg<&SA::a, as_float>}, {"std_dev", arg<&SA::b, as_float>}};
+constexpr Param<SA> kTriParams[] = {
+    {"min", arg<&SA::a, as_float>}, {"mode", arg<&SA::b, as_float>}, {"max", arg<&SA::c, as_float>}};
+constexpr Param<SA> kTruncParams[] = {{"mean", arg<&SA::a, as_float>}, {"std_dev", arg<&SA::b, as_float>},
+                                      {"lo", arg<&SA::c, as_float>},   {"hi", arg<&SA::d, as_float>}};
+
+const FunctionDef<SA> kUniform{
     .name = "uniform",
     .owner = "Sampler",
     .params = kTwoParams,
     .doc = "uniform(lo, hi)\n--\n\nUniform on [lo, hi); needs finite lo < hi.",
-    .call = [](Bound& a) -> Outcome {
-      return done(Sampler::uniform(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    .call = [](SA& a) -> Outcome {
+      return done(Sampler::uniform(a.a, a.b), wrap_ref<Sampler>);
     },
 };
 
-const FunctionDef kNormal{
+const FunctionDef<SA> kNormal{
     .name = "normal",
     .owner = "Sampler",
     .params = kMeanSdParams,
     .doc = "normal(mean, std_dev)\n--\n\nNormal(mean, std_dev); needs finite mean and std_dev > 0.",
-    .call = [](Bound& a) -> Outcome {
-      return done(Sampler::normal(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    .call = [](SA& a) -> Outcome {
+      return done(Sampler::normal(a.a, a.b), wrap_ref<Sampler>);
     },
 };
 
-const FunctionDef kLogNormal{
+const FunctionDef<SA> kLogNormal{
     .name = "lognormal",
     .owner = "Sampler",
     .params = kMeanSdParams,
     .doc = "lognormal(mean, std_dev)\n--\n\n"
            "Log-normal: ln(x) ~ Normal(mean, std_dev) (log-space parameters); draws are\n"
            "strictly positive.",
-    .call = [](Bound& a) -> Outcome {
-      return done(Sampler::lognormal(a.get<double>(0), a.get<double>(1)), wrap_ref<Sampler>);
+    .call = [](SA& a) -> Outcome {
+      return done(Sampler::lognormal(a.a, a.b), wrap_ref<Sampler>);
     },
 };
 
-const FunctionDef kTriangular{
+const FunctionDef<SA> kTriangular{
     .name = "triangular",
     .owner = "Sampler",
     .params = kTriParams,
     .doc = "triangular(min, mode, max)\n--\n\n"
            "Triangular on [min, max] peaking at mode; needs min < max and min <= mode <= max.",
-    .call = [](Bound& a) -> Outcome {
-      return done(Sampler::triangular(a.get<double>(0), a.get<double>(1), a.get<double>(2)), wrap_ref<Sampler>);
+    .call = [](SA& a) -> Outcome {
+      return done(Sampler::triangular(a.a, a.b, a.c), wrap_ref<Sampler>);
     },
 };
 
-const FunctionDef kTruncatedNormal{
+const FunctionDef<SA> kTruncatedNormal{
     .name = "truncated_normal",
     .owner = "Sampler",
     .params = kTruncParams,
     .doc = "truncated_normal(mean, std_dev, lo, hi)\n--\n\n"
            "Normal(mean, std_dev) truncated to [lo, hi], density renormalised (no mass\n"
            "piles up at the bounds; compare `clamped`).",
-    .call = [](Bound& a) -> Outcome {
-      return done(Sampler::truncated_normal(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3)),
+    .call = [](SA& a) -> Outcome {
+      return done(Sampler::truncated_normal(a.a, a.b, a.c, a.d),
                   wrap_ref<Sampler>);
     },
 };
 
-const FunctionDef kClampedOf{
+const FunctionDef<SA> kClampedOf{
     .name = "clamped",
     .owner = "Sampler",
     .params = kTwoParams,
     .doc = "clamped($self, lo, hi)\n--\n\n"
            "A `Clamped` around a copy of this sampler: out-of-range draws snap to the\n"
            "nearest bound (mass piles up at lo and hi; compare `truncated_normal`).",
-    .call = [](Bound& a) -> Outcome {
-      return done(unwrap<Sampler>(a.self).clamped(a.get<double>(0), a.get<double>(1)), wrap_ref<Clamped>);
+    .call = [](SA& a) -> Outcome {
+      return done(unwrap<Sampler>(a.self).clamped(a.a, a.b), wrap_ref<Clamped>);
     },
 };
 
-const FunctionDef kSamplerSample{
+const FunctionDef<DA> kSamplerSample{
     .name = "sample",
     .owner = "Sampler",
     .params = kSampleParams,
@@ -168,7 +188,7 @@ const FunctionDef kSamplerSample{
     .call = sample_one<Sampler>,
 };
 
-const FunctionDef kSamplerSampleN{
+const FunctionDef<DA> kSamplerSampleN{
     .name = "sample_n",
     .owner = "Sampler",
     .params = kSampleNParams,
@@ -176,7 +196,7 @@ const FunctionDef kSamplerSampleN{
     .call = sample_many<Sampler>,
 };
 
-const FunctionDef kSamplerSampleNSeeded{
+const FunctionDef<DA> kSamplerSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Sampler",
     .params = kSampleNSeededParams,
@@ -212,7 +232,7 @@ const ClassDef kSamplerClass{
 
 // ---- Clamped ----------------------------------------------------------------
 
-const FunctionDef kClampedSample{
+const FunctionDef<DA> kClampedSample{
     .name = "sample",
     .owner = "Clamped",
     .params = kSampleParams,
@@ -220,7 +240,7 @@ const FunctionDef kClampedSample{
     .call = sample_one<Clamped>,
 };
 
-const FunctionDef kClampedSampleN{
+const FunctionDef<DA> kClampedSampleN{
     .name = "sample_n",
     .owner = "Clamped",
     .params = kSampleNParams,
@@ -228,7 +248,7 @@ const FunctionDef kClampedSampleN{
     .call = sample_many<Clamped>,
 };
 
-const FunctionDef kClampedSampleNSeeded{
+const FunctionDef<DA> kClampedSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Clamped",
     .params = kSampleNSeededParams,

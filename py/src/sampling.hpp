@@ -31,7 +31,7 @@ struct RngArg {
 };
 
 /// Converter of an `rng` parameter: requires an `Rng` instance.
-bool to_rng(PyObject* o, Slot& out);
+bool as_rng(PyObject* o, RngArg& out);
 
 /// Exclusive use of an Rng's stream for one call (GIL held throughout). A second
 /// borrow of the same Rng while one is active is refused with RuntimeError.
@@ -50,7 +50,9 @@ class RngBorrow {
   RngState* state_ = nullptr;
 };
 
-/// Converter of a `Sampler` parameter (a copy).
-inline bool to_sampler(PyObject* o, Slot& out) { return to_instance<quarn::sampling::Sampler>(o, out); }
+/// Converter of a `Sampler` parameter (a copy; the core type has no default).
+inline bool as_sampler(PyObject* o, std::optional<quarn::sampling::Sampler>& out) {
+  return as_held<quarn::sampling::Sampler>(o, out);
+}
 
 }  // namespace qpy

@@ -15,29 +15,41 @@ using quarn::Lattice;
 using quarn::geostat::SgsParams;
 using quarn::geostat::VariogramSpec;
 
-constexpr Param kSgsParams[] = {
-    {"coords", to_rows},         {"lattice", to_lattice}, {"variogram", to_any_object},
-    {"max_neighbours", to_count}, {"radius", to_float},    {"seed", to_count},
+struct SgsArgs {
+  Form form;
+  std::vector<Row3> coords;
+  Lattice lattice;
+  Ref variogram_obj;  ///< resolved in the check, after every conversion
+  std::uint64_t max_neighbours;
+  double radius;
+  std::uint64_t seed;
+  SgsParams params;  ///< the variogram and the neighbourhood, from the check
+};
+using SA = SgsArgs;
+
+constexpr Param<SA> kSgsParams[] = {
+    {"coords", arg<&SA::coords, as_rows>},
+    {"lattice", arg<&SA::lattice, as_lattice>},
+    {"variogram", arg<&SA::variogram_obj, as_object>},
+    {"max_neighbours", arg<&SA::max_neighbours, as_count>},
+    {"radius", arg<&SA::radius, as_float>},
+    {"seed", arg<&SA::seed, as_count>},
 };
 
-// After every conversion: the variogram type, then the neighbourhood (SgsParams).
-bool check_sgs(Bound& a) {
-  if (!variogram_spec_check(a, 2)) return false;
-  auto params = SgsParams::make(a.get<std::uint64_t>(3), a.get<double>(4), a.get<VariogramSpec>(2));
+// After every conversion: the variogram type, then the neighbourhood.
+bool check_sgs(SA& a) {
+  VariogramSpec spec;
+  if (!as_variogram_spec(a.variogram_obj.get(), spec)) return false;
+  auto params = SgsParams::make(a.max_neighbours, a.radius, spec);
   if (!params.ok()) {
     raise_core_error(params.error());
     return false;
   }
-  a.slots[3] = std::move(params).value();
+  a.params = std::move(params).value();
   return true;
 }
 
-quarn::Result<quarn::Field> run_sgs(Bound& a) {
-  return quarn::geostat::sgs(a.get<std::vector<Row3>>(0), a.get<Lattice>(1), a.get<SgsParams>(3),
-                             a.get<std::uint64_t>(5));
-}
-
-const FunctionDef kSgs{
+const FunctionDef<SA> kSgs{
     .name = "sgs",
     .owner = nullptr,
     .params = kSgsParams,
@@ -52,26 +64,20 @@ const FunctionDef kSgs{
            "into the data range; non-finite data values are refused. The same `seed`\n"
            "gives the same field bit for bit.\n"
            "Returns nested lists `field[col][row]`.",
-    .call = [](Bound& a) -> Outcome { return done(run_sgs(a), py_field_nested); },
+    .call = [](SA& a) -> Outcome {
+      return done(quarn::geostat::sgs(a.coords, a.lattice, a.params, a.seed), field_builder(a.form));
+    },
     .check = check_sgs,
     .nogil = true,
-};
-
-const FunctionDef kSgsFlat{
-    .name = "sgs_flat",
-    .owner = nullptr,
-    .params = kSgsParams,
-    .doc = "sgs_flat(coords, lattice, variogram, max_neighbours, radius, seed)\n--\n\n"
-           "As `sgs`, returning `(field_bytes, (ncol, nrow))`: one little-endian f64 buffer\n"
-           "in `field[col][row]` order (`np.frombuffer(b, '<f8').reshape(ncol, nrow)`).",
-    .call = [](Bound& a) -> Outcome { return done(run_sgs(a), py_field_flat); },
-    .check = check_sgs,
-    .nogil = true,
+    .flat_name = "sgs_flat",
+    .flat_doc = "sgs_flat(coords, lattice, variogram, max_neighbours, radius, seed)\n--\n\n"
+                "As `sgs`, returning `(field_bytes, (ncol, nrow))`: one little-endian f64 buffer\n"
+                "in `field[col][row]` order (`np.frombuffer(b, '<f8').reshape(ncol, nrow)`).",
 };
 
 const Export kExports[] = {
     function_export<kSgs>(),
-    function_export<kSgsFlat>(),
+    function_export<kSgs, Form::Flat>(),
 };
 
 }  // namespace

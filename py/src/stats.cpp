@@ -25,93 +25,110 @@ using Floats = std::vector<double>;
 
 // ---- descriptive ------------------------------------------------------------
 
-constexpr Param kData[] = {{"data", to_floats}};
-constexpr Param kDataP[] = {{"data", to_floats}, {"p", to_float}};
+struct DataArgs {
+  Floats data;
+  double p;
+};
 
-const FunctionDef kMean{
+constexpr Param<DataArgs> kData[] = {{"data", arg<&DataArgs::data, as_floats>}};
+constexpr Param<DataArgs> kDataP[] = {{"data", arg<&DataArgs::data, as_floats>}, {"p", arg<&DataArgs::p, as_float>}};
+
+/// A statistic of one sample.
+template <quarn::Result<double> (*F)(std::span<const double>)>
+Outcome of_data(DataArgs& a) {
+  return done(F(a.data), py_float);
+}
+
+const FunctionDef<DataArgs> kMean{
     .name = "mean",
     .owner = nullptr,
     .params = kData,
     .doc = "mean(data)\n--\n\nArithmetic mean of `data`. Errors on empty input.",
-    .call = [](Bound& a) -> Outcome { return done(quarn::stats::mean(a.get<Floats>(0)), py_float); },
+    .call = of_data<quarn::stats::mean>,
 };
 
-const FunctionDef kVariance{
+const FunctionDef<DataArgs> kVariance{
     .name = "variance",
     .owner = nullptr,
     .params = kData,
     .doc = "variance(data)\n--\n\nUnbiased sample variance (`n \u2212 1` denominator). A single value yields `0.0`.",
-    .call = [](Bound& a) -> Outcome { return done(quarn::stats::variance(a.get<Floats>(0)), py_float); },
+    .call = of_data<quarn::stats::variance>,
 };
 
-const FunctionDef kStd{
+const FunctionDef<DataArgs> kStd{
     .name = "std",
     .owner = nullptr,
     .params = kData,
     .doc = "std(data)\n--\n\nUnbiased sample standard deviation (`\u221avariance`).",
-    .call = [](Bound& a) -> Outcome { return done(quarn::stats::std_dev(a.get<Floats>(0)), py_float); },
+    .call = of_data<quarn::stats::std_dev>,
 };
 
-const FunctionDef kPercentile{
+const FunctionDef<DataArgs> kPercentile{
     .name = "percentile",
     .owner = nullptr,
     .params = kDataP,
     .doc = "percentile(data, p)\n--\n\n"
            "The `p`-th percentile (`p` in `[0, 100]`), type-7 (Excel `PERCENTILE`\n"
            "parity): `percentile([1, 2, 3, 4, 5], 25) == 2.0`.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::stats::percentile(a.get<Floats>(0), a.get<double>(1)), py_float);
-    },
+    .call = [](DataArgs& a) -> Outcome { return done(quarn::stats::percentile(a.data, a.p), py_float); },
 };
 
-const FunctionDef kMedian{
+const FunctionDef<DataArgs> kMedian{
     .name = "median",
     .owner = nullptr,
     .params = kData,
     .doc = "median(data)\n--\n\nThe median (50th percentile) of `data`.",
-    .call = [](Bound& a) -> Outcome { return done(quarn::stats::median(a.get<Floats>(0)), py_float); },
+    .call = of_data<quarn::stats::median>,
 };
 
 // ---- weighted -----------------------------------------------------------------
 
-constexpr Param kValuesWeights[] = {{"values", to_floats}, {"weights", to_floats}};
-constexpr Param kValuesWeightsP[] = {{"values", to_floats}, {"weights", to_floats}, {"p", to_float}};
+struct WeightedArgs {
+  Floats values, weights;
+  double p;
+};
+using WA = WeightedArgs;
 
-const FunctionDef kWeightedMean{
+constexpr Param<WA> kValuesWeights[] = {{"values", arg<&WA::values, as_floats>},
+                                        {"weights", arg<&WA::weights, as_floats>}};
+constexpr Param<WA> kValuesWeightsP[] = {
+    {"values", arg<&WA::values, as_floats>}, {"weights", arg<&WA::weights, as_floats>}, {"p", arg<&WA::p, as_float>}};
+
+/// A statistic of a weighted sample.
+template <quarn::Result<double> (*F)(std::span<const double>, std::span<const double>)>
+Outcome of_weighted(WA& a) {
+  return done(F(a.values, a.weights), py_float);
+}
+
+const FunctionDef<WA> kWeightedMean{
     .name = "weighted_mean",
     .owner = nullptr,
     .params = kValuesWeights,
     .doc = "weighted_mean(values, weights)\n--\n\n"
            "Weighted arithmetic mean of `values` under `weights` (equal length,\n"
            "non-negative weights summing > 0).",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::stats::weighted_mean(a.get<Floats>(0), a.get<Floats>(1)), py_float);
-    },
+    .call = of_weighted<quarn::stats::weighted_mean>,
 };
 
-const FunctionDef kWeightedVariance{
+const FunctionDef<WA> kWeightedVariance{
     .name = "weighted_variance",
     .owner = nullptr,
     .params = kValuesWeights,
     .doc = "weighted_variance(values, weights)\n--\n\n"
            "Weighted (reliability-weighted, unbiased) sample variance.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::stats::weighted_variance(a.get<Floats>(0), a.get<Floats>(1)), py_float);
-    },
+    .call = of_weighted<quarn::stats::weighted_variance>,
 };
 
-const FunctionDef kWeightedStd{
+const FunctionDef<WA> kWeightedStd{
     .name = "weighted_std",
     .owner = nullptr,
     .params = kValuesWeights,
     .doc = "weighted_std(values, weights)\n--\n\n"
            "Weighted sample standard deviation (`\u221aweighted_variance`).",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::stats::weighted_std(a.get<Floats>(0), a.get<Floats>(1)), py_float);
-    },
+    .call = of_weighted<quarn::stats::weighted_std>,
 };
 
-const FunctionDef kWeightedPercentile{
+const FunctionDef<WA> kWeightedPercentile{
     .name = "weighted_percentile",
     .owner = nullptr,
     .params = kValuesWeightsP,
@@ -120,9 +137,8 @@ const FunctionDef kWeightedPercentile{
            "sits at the middle of its own weight interval on the [0, 1] scale; between those\n"
            "positions the result is linear, below the first it is the minimum and above the\n"
            "last the maximum. Equal weights interpolate between the midpoints (k + 0.5) / n.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::stats::weighted_percentile(a.get<Floats>(0), a.get<Floats>(1), a.get<double>(2)),
-                  py_float);
+    .call = [](WA& a) -> Outcome {
+      return done(quarn::stats::weighted_percentile(a.values, a.weights, a.p), py_float);
     },
 };
 
@@ -151,12 +167,16 @@ PyObject* summary_dict(const ReservoirSummary& s) {
   return d.release();
 }
 
-const FunctionDef kToDict{
+struct SelfArgs {
+  PyObject* self;
+};
+
+const FunctionDef<SelfArgs> kToDict{
     .name = "to_dict",
     .owner = "ReservoirSummary",
     .params = {},
     .doc = "to_dict($self)\n--\n\nA new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
-    .call = [](Bound& a) -> Outcome { return value(unwrap<ReservoirSummary>(a.self), summary_dict); },
+    .call = [](SelfArgs& a) -> Outcome { return value(unwrap<ReservoirSummary>(a.self), summary_dict); },
 };
 
 PyMethodDef kSummaryMethods[] = {method_entry<kToDict>(), {nullptr, nullptr, 0, nullptr}};
@@ -174,15 +194,15 @@ const ClassDef kSummaryClass{
     .repr = repr_of<ReservoirSummary>,
 };
 
-const FunctionDef kReservoirSummary{
+const FunctionDef<DataArgs> kReservoirSummary{
     .name = "reservoir_summary",
     .owner = nullptr,
     .params = kData,
     .doc = "reservoir_summary(data)\n--\n\n"
            "Summarise `data` (one realization per element) into a [`ReservoirSummary`]\n"
            "under the oil-industry P90 = low convention. Errors on empty input.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::sampling::reservoir_summary(a.get<Floats>(0)), wrap_ref<ReservoirSummary>);
+    .call = [](DataArgs& a) -> Outcome {
+      return done(quarn::sampling::reservoir_summary(a.data), wrap_ref<ReservoirSummary>);
     },
 };
 
@@ -199,21 +219,19 @@ const Option<Correlation> kCorrelation{kCorrelationNames, true, [](const std::st
   return "unknown correlation '" + key + "' (expected 'independent' or 'comonotonic')";
 }};
 
-// The correlation name is resolved before any summing, so a bad name fails even
-// with no segments.
-bool check_correlation(Bound& a) {
-  Correlation mode;
-  if (!parse_option(kCorrelation, a.get<std::string>(1), mode)) return false;
-  a.slots[1] = mode;
-  return true;
-}
+struct AggregateArgs {
+  Nested segments;
+  std::string correlation_name;
+  Correlation correlation;  ///< from correlation_name, in the check
+};
+using AgA = AggregateArgs;
 
-constexpr Param kAggregateParams[] = {
-    {"segments", to_nested},
-    {"correlation", to_name, Default::str("independent")},
+constexpr Param<AgA> kAggregateParams[] = {
+    {"segments", arg<&AgA::segments, as_nested>},
+    {"correlation", arg<&AgA::correlation_name, as_name>, Default::str("independent")},
 };
 
-const FunctionDef kAggregate{
+const FunctionDef<AgA> kAggregate{
     .name = "aggregate",
     .owner = nullptr,
     .params = kAggregateParams,
@@ -226,10 +244,9 @@ const FunctionDef kAggregate{
            "the i-th realization of every segment; 'comonotonic' (or 'comono') first sorts\n"
            "each segment's leading values ascending, so low adds to low and high to high.\n"
            "Values are not validated: NaN and infinities are summed like any value.",
-    .call = [](Bound& a) -> Outcome {
-      return value(quarn::sampling::aggregate(a.get<Nested>(0), a.get<Correlation>(1)), py_floats);
-    },
-    .check = check_correlation,
+    .call = [](AgA& a) -> Outcome { return value(quarn::sampling::aggregate(a.segments, a.correlation), py_floats); },
+    // The name is resolved before any summing, so a bad name fails even with no segments.
+    .check = [](AgA& a) { return parse_option(kCorrelation, a.correlation_name, a.correlation); },
 };
 
 const Export kExports[] = {

@@ -1,6 +1,7 @@
 // py/src/synth/logs.cpp: bindings of the synthetic logs: ZoneSpec, PetroZoneSpec,
 // zone stacks, facies and porosity series, petrophysics curves and the NTG curve.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "../areas.hpp"
@@ -28,7 +29,7 @@ namespace {
 using Flags = std::vector<std::uint8_t>;
 
 // A list of ZoneSpec instances, copied out in order.
-bool to_zones(PyObject* o, Slot& out) {
+bool as_zones(PyObject* o, std::vector<ZoneSpec>& out) {
   if (!require_sequence(o)) return false;
   Ref iter(PyObject_GetIter(o));
   if (!iter) return false;
@@ -63,21 +64,25 @@ PyObject* py_petro_curves(const quarn::synth::PetroCurves& c) {
 
 // ---- ZoneSpec ---------------------------------------------------------------
 
-constexpr Param kZoneSpecParams[] = {
-    {"thickness_m", to_float},
-    {"mean", to_float},
-    {"std", to_float},
-    {"corr_length_m", to_float},
+struct ZoneSpecArgs {
+  double thickness_m, mean, std, corr_length_m;
+};
+using ZSA = ZoneSpecArgs;
+
+constexpr Param<ZSA> kZoneSpecParams[] = {
+    {"thickness_m", arg<&ZSA::thickness_m, as_float>},
+    {"mean", arg<&ZSA::mean, as_float>},
+    {"std", arg<&ZSA::std, as_float>},
+    {"corr_length_m", arg<&ZSA::corr_length_m, as_float>},
 };
 
-const FunctionDef kZoneSpecNew{
+const FunctionDef<ZSA> kZoneSpecNew{
     .name = "__new__",
     .owner = "ZoneSpec",
     .params = kZoneSpecParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return done(ZoneSpec::make(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3)),
-                  wrap_ref<ZoneSpec>);
+    .call = [](ZSA& a) -> Outcome {
+      return done(ZoneSpec::make(a.thickness_m, a.mean, a.std, a.corr_length_m), wrap_ref<ZoneSpec>);
     },
 };
 
@@ -99,7 +104,7 @@ const ClassDef kZoneSpecClass{
            "One zone of a synthetic log stack: thickness in metres, the target mean and\n"
            "standard deviation of a [0,1] property (0 < mean < 1, std^2 < mean (1 - mean)),\n"
            "and the depth autocorrelation length in metres.",
-    .ctor = &kZoneSpecNew,
+    .ctor = construct<kZoneSpecNew>,
     .methods = nullptr,
     .getters = kZoneSpecGetters,
     .repr = repr_of<ZoneSpec>,
@@ -107,29 +112,36 @@ const ClassDef kZoneSpecClass{
 
 // ---- zone stacks --------------------------------------------------------------
 
-constexpr Param kCountsParams[] = {{"zones", to_zones}, {"depth_step", to_float}};
+struct ZonesArgs {
+  std::vector<ZoneSpec> zones;
+  double depth_step;
+  std::uint64_t transition_beds, seed;
+};
+using ZA = ZonesArgs;
 
-const FunctionDef kZoneSampleCounts{
+constexpr Param<ZA> kCountsParams[] = {{"zones", arg<&ZA::zones, as_zones>},
+                                       {"depth_step", arg<&ZA::depth_step, as_float>}};
+
+const FunctionDef<ZA> kZoneSampleCounts{
     .name = "zone_sample_counts",
     .owner = nullptr,
     .params = kCountsParams,
     .doc = "zone_sample_counts(zones, depth_step)\n--\n\n"
            "Samples per zone: round(thickness_m / depth_step), halves away from zero,\n"
            "saturated to the 64-bit range, at least 1. `depth_step` is not validated.",
-    .call = [](Bound& a) -> Outcome {
-      return value(quarn::synth::zone_sample_counts(a.get<std::vector<ZoneSpec>>(0), a.get<double>(1)),
-                   py_counts);
+    .call = [](ZA& a) -> Outcome {
+      return value(quarn::synth::zone_sample_counts(a.zones, a.depth_step), py_counts);
     },
 };
 
-constexpr Param kLogSeriesParams[] = {
-    {"zones", to_zones},
-    {"depth_step", to_float},
-    {"transition_beds", to_count},
-    {"seed", to_count},
+constexpr Param<ZA> kLogSeriesParams[] = {
+    {"zones", arg<&ZA::zones, as_zones>},
+    {"depth_step", arg<&ZA::depth_step, as_float>},
+    {"transition_beds", arg<&ZA::transition_beds, as_count>},
+    {"seed", arg<&ZA::seed, as_count>},
 };
 
-const FunctionDef kSynthLogSeries{
+const FunctionDef<ZA> kSynthLogSeries{
     .name = "synth_log_series",
     .owner = nullptr,
     .params = kLogSeriesParams,
@@ -137,25 +149,30 @@ const FunctionDef kSynthLogSeries{
            "A depth-correlated [0,1] log over a zone stack (top first): one AR(1) normal\n"
            "driver through all zones, each zone mapped by its own moment-matched transform,\n"
            "parameters blended over `transition_beds` samples on each side of a boundary.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::synth_log_series(a.get<std::vector<ZoneSpec>>(0), a.get<double>(1),
-                                                 a.get<std::uint64_t>(2), a.get<std::uint64_t>(3)),
-                  py_floats);
+    .call = [](ZA& a) -> Outcome {
+      return done(quarn::synth::synth_log_series(a.zones, a.depth_step, a.transition_beds, a.seed), py_floats);
     },
     .nogil = true,
 };
 
 // ---- facies and porosity -----------------------------------------------------
 
-constexpr Param kFaciesParams[] = {
-    {"n", to_count},
-    {"depth_step", to_float},
-    {"ntg_target", to_float},
-    {"bed_scale_m", to_float},
-    {"seed", to_count},
+struct FaciesArgs {
+  std::uint64_t n;
+  double depth_step, ntg_target, bed_scale_m;
+  std::uint64_t seed;
+};
+using FA = FaciesArgs;
+
+constexpr Param<FA> kFaciesParams[] = {
+    {"n", arg<&FA::n, as_count>},
+    {"depth_step", arg<&FA::depth_step, as_float>},
+    {"ntg_target", arg<&FA::ntg_target, as_float>},
+    {"bed_scale_m", arg<&FA::bed_scale_m, as_float>},
+    {"seed", arg<&FA::seed, as_count>},
 };
 
-const FunctionDef kSynthFaciesSeries{
+const FunctionDef<FA> kSynthFaciesSeries{
     .name = "synth_facies_series",
     .owner = nullptr,
     .params = kFaciesParams,
@@ -163,30 +180,41 @@ const FunctionDef kSynthFaciesSeries{
            "A sand (1) / shale (0) column of n samples: a truncated-Gaussian indicator of an\n"
            "AR(1) driver with coefficient exp(-depth_step / bed_scale_m), sand above the\n"
            "threshold that gives `ntg_target` in expectation.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::synth_facies_series(a.get<std::uint64_t>(0), a.get<double>(1), a.get<double>(2),
-                                                    a.get<double>(3), a.get<std::uint64_t>(4)),
+    .call = [](FA& a) -> Outcome {
+      return done(quarn::synth::synth_facies_series(a.n, a.depth_step, a.ntg_target, a.bed_scale_m, a.seed),
                   py_flags);
     },
     .nogil = true,
 };
 
 // Facies as bytes (non-zero = sand), copied while the lock is held.
-bool to_facies(PyObject* o, Slot& out) {
+bool as_facies(PyObject* o, Flags& out) {
   std::vector<std::int64_t> v;
   if (!as_ints(o, v)) return false;
-  Flags f(v.size());
-  for (std::size_t i = 0; i < v.size(); ++i) f[i] = v[i] != 0 ? 1 : 0;
-  out = std::move(f);
+  out.resize(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) out[i] = v[i] != 0 ? 1 : 0;
   return true;
 }
 
-constexpr Param kPorParams[] = {
-    {"facies", to_facies},       {"depth_step", to_float}, {"sand_mean", to_float},     {"sand_std", to_float},
-    {"shale_mean", to_float},    {"shale_std", to_float},  {"corr_length_m", to_float}, {"seed", to_count},
+struct PorArgs {
+  Flags facies;
+  double depth_step, sand_mean, sand_std, shale_mean, shale_std, corr_length_m;
+  std::uint64_t seed;
+};
+using PoA = PorArgs;
+
+constexpr Param<PoA> kPorParams[] = {
+    {"facies", arg<&PoA::facies, as_facies>},
+    {"depth_step", arg<&PoA::depth_step, as_float>},
+    {"sand_mean", arg<&PoA::sand_mean, as_float>},
+    {"sand_std", arg<&PoA::sand_std, as_float>},
+    {"shale_mean", arg<&PoA::shale_mean, as_float>},
+    {"shale_std", arg<&PoA::shale_std, as_float>},
+    {"corr_length_m", arg<&PoA::corr_length_m, as_float>},
+    {"seed", arg<&PoA::seed, as_count>},
 };
 
-const FunctionDef kSynthPorWithFacies{
+const FunctionDef<PoA> kSynthPorWithFacies{
     .name = "synth_por_with_facies",
     .owner = nullptr,
     .params = kPorParams,
@@ -194,10 +222,9 @@ const FunctionDef kSynthPorWithFacies{
            "corr_length_m, seed)\n--\n\n"
            "[0,1] porosity on a facies column (non-zero = sand): one shared AR(1) driver,\n"
            "each sample mapped through the sand or the shale moment-matched transform.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::synth_por_with_facies(a.get<Flags>(0), a.get<double>(1), a.get<double>(2),
-                                                      a.get<double>(3), a.get<double>(4), a.get<double>(5),
-                                                      a.get<double>(6), a.get<std::uint64_t>(7)),
+    .call = [](PoA& a) -> Outcome {
+      return done(quarn::synth::synth_por_with_facies(a.facies, a.depth_step, a.sand_mean, a.sand_std, a.shale_mean,
+                                                      a.shale_std, a.corr_length_m, a.seed),
                   py_floats);
     },
     .nogil = true,
@@ -205,25 +232,31 @@ const FunctionDef kSynthPorWithFacies{
 
 // ---- PetroZoneSpec -----------------------------------------------------------
 
-constexpr Param kPetroSpecParams[] = {
-    {"ntg_target", to_float},
-    {"net_por_mean", to_float},
-    {"net_por_std", to_float},
-    {"nonnet_por_mean", to_float},
-    {"nonnet_por_std", to_float},
-    {"bed_scale_m", to_float},
-    {"correlation_len_m", to_float},
-    {"net_cutoff", to_float, Default::real(0.1)},
+struct PetroSpecArgs {
+  double ntg_target, net_por_mean, net_por_std, nonnet_por_mean, nonnet_por_std, bed_scale_m, correlation_len_m,
+      net_cutoff;
+};
+using PSA = PetroSpecArgs;
+
+constexpr Param<PSA> kPetroSpecParams[] = {
+    {"ntg_target", arg<&PSA::ntg_target, as_float>},
+    {"net_por_mean", arg<&PSA::net_por_mean, as_float>},
+    {"net_por_std", arg<&PSA::net_por_std, as_float>},
+    {"nonnet_por_mean", arg<&PSA::nonnet_por_mean, as_float>},
+    {"nonnet_por_std", arg<&PSA::nonnet_por_std, as_float>},
+    {"bed_scale_m", arg<&PSA::bed_scale_m, as_float>},
+    {"correlation_len_m", arg<&PSA::correlation_len_m, as_float>},
+    {"net_cutoff", arg<&PSA::net_cutoff, as_float>, Default::real(0.1)},
 };
 
-const FunctionDef kPetroZoneSpecNew{
+const FunctionDef<PSA> kPetroZoneSpecNew{
     .name = "__new__",
     .owner = "PetroZoneSpec",
     .params = kPetroSpecParams,
     .doc = nullptr,
-    .call = [](Bound& a) -> Outcome {
-      return done(PetroZoneSpec::make(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3),
-                                      a.get<double>(4), a.get<double>(5), a.get<double>(6), a.get<double>(7)),
+    .call = [](PSA& a) -> Outcome {
+      return done(PetroZoneSpec::make(a.ntg_target, a.net_por_mean, a.net_por_std, a.nonnet_por_mean,
+                                      a.nonnet_por_std, a.bed_scale_m, a.correlation_len_m, a.net_cutoff),
                   wrap_ref<PetroZoneSpec>);
     },
 };
@@ -252,20 +285,27 @@ const ClassDef kPetroZoneSpecClass{
            "mean and std of porosity among net samples, the shale porosity distribution,\n"
            "the facies bed scale and porosity correlation length (m), and the net cutoff.\n"
            "Feasibility is checked when curves are drawn.",
-    .ctor = &kPetroZoneSpecNew,
+    .ctor = construct<kPetroZoneSpecNew>,
     .methods = nullptr,
     .getters = kPetroZoneSpecGetters,
     .repr = repr_of<PetroZoneSpec>,
 };
 
-constexpr Param kPetroParams[] = {
-    {"zone", to_instance<PetroZoneSpec>},
-    {"depth_step", to_float},
-    {"n_samples", to_count},
-    {"seed", to_count},
+struct PetroArgs {
+  std::optional<PetroZoneSpec> zone;
+  double depth_step;
+  std::uint64_t n_samples, seed;
+};
+using PeA = PetroArgs;
+
+constexpr Param<PeA> kPetroParams[] = {
+    {"zone", arg<&PeA::zone, as_held<PetroZoneSpec>>},
+    {"depth_step", arg<&PeA::depth_step, as_float>},
+    {"n_samples", arg<&PeA::n_samples, as_count>},
+    {"seed", arg<&PeA::seed, as_count>},
 };
 
-const FunctionDef kSynthPetroCurves{
+const FunctionDef<PeA> kSynthPetroCurves{
     .name = "synth_petro_curves",
     .owner = nullptr,
     .params = kPetroParams,
@@ -273,28 +313,32 @@ const FunctionDef kSynthPetroCurves{
            "Effective porosity and net flag (phie >= net_cutoff) of one zone, calibrated so\n"
            "that the realised NTG and net-porosity moments match the `PetroZoneSpec`\n"
            "targets in expectation. Returns {'phie': [...], 'net_flag': [...]}.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::synth_petro_curves(a.get<PetroZoneSpec>(0), a.get<double>(1),
-                                                   a.get<std::uint64_t>(2), a.get<std::uint64_t>(3)),
-                  py_petro_curves);
+    .call = [](PeA& a) -> Outcome {
+      return done(quarn::synth::synth_petro_curves(*a.zone, a.depth_step, a.n_samples, a.seed), py_petro_curves);
     },
     .nogil = true,
 };
 
 // ---- NTG display curve ----------------------------------------------------------
 
-constexpr Param kNtgParams[] = {{"net_flag", to_floats}, {"depth_step", to_float}, {"window_m", to_float}};
+struct NtgArgs {
+  std::vector<double> net_flag;
+  double depth_step, window_m;
+};
 
-const FunctionDef kNtgCurve{
+constexpr Param<NtgArgs> kNtgParams[] = {{"net_flag", arg<&NtgArgs::net_flag, as_floats>},
+                                         {"depth_step", arg<&NtgArgs::depth_step, as_float>},
+                                         {"window_m", arg<&NtgArgs::window_m, as_float>}};
+
+const FunctionDef<NtgArgs> kNtgCurve{
     .name = "ntg_curve",
     .owner = nullptr,
     .params = kNtgParams,
     .doc = "ntg_curve(net_flag, depth_step, window_m)\n--\n\n"
            "Centred running mean of a net flag (non-zero = net) over `window_m` metres,\n"
            "truncated at the ends; at least 3 samples wide.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::ntg_curve(a.get<std::vector<double>>(0), a.get<double>(1), a.get<double>(2)),
-                  py_floats);
+    .call = [](NtgArgs& a) -> Outcome {
+      return done(quarn::synth::ntg_curve(a.net_flag, a.depth_step, a.window_m), py_floats);
     },
 };
 

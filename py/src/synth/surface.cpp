@@ -20,17 +20,22 @@ using quarn::synth::NoiseSpec;
 
 // ---- isochore ---------------------------------------------------------------
 
-constexpr Param kIsochoreParams[] = {
-    {"lattice", to_lattice}, {"mean_thickness", to_float}, {"variability", to_float},
-    {"variogram", to_variogram}, {"seed", to_count},
+struct IsochoreArgs {
+  Form form;
+  Lattice lattice;
+  double mean_thickness, variability;
+  Variogram variogram;
+  std::uint64_t seed;
+};
+using IA = IsochoreArgs;
+
+constexpr Param<IA> kIsochoreParams[] = {
+    {"lattice", arg<&IA::lattice, as_lattice>},       {"mean_thickness", arg<&IA::mean_thickness, as_float>},
+    {"variability", arg<&IA::variability, as_float>}, {"variogram", arg<&IA::variogram, as_variogram>},
+    {"seed", arg<&IA::seed, as_count>},
 };
 
-quarn::Result<Field> run_isochore(Bound& a) {
-  return quarn::synth::synth_isochore(a.get<Lattice>(0), a.get<double>(1), a.get<double>(2), a.get<Variogram>(3),
-                                      a.get<std::uint64_t>(4));
-}
-
-const FunctionDef kIsochore{
+const FunctionDef<IA> kIsochore{
     .name = "synth_isochore",
     .owner = nullptr,
     .params = kIsochoreParams,
@@ -39,19 +44,15 @@ const FunctionDef kIsochore{
            "`mean_thickness`, standard deviation `variability` and the continuity of\n"
            "`variogram` (24 neighbours within max(1.5 * range, 4 node spacings)), clamped\n"
            "at zero. Returns nested lists `field[col][row]`.",
-    .call = [](Bound& a) -> Outcome { return done(run_isochore(a), py_field_nested); },
+    .call = [](IA& a) -> Outcome {
+      return done(quarn::synth::synth_isochore(a.lattice, a.mean_thickness, a.variability, a.variogram, a.seed),
+                  field_builder(a.form));
+    },
     .nogil = true,
-};
-
-const FunctionDef kIsochoreFlat{
-    .name = "synth_isochore_flat",
-    .owner = nullptr,
-    .params = kIsochoreParams,
-    .doc = "synth_isochore_flat(lattice, mean_thickness, variability, variogram, seed)\n--\n\n"
-           "As `synth_isochore`, returning `(field_bytes, (ncol, nrow))` with one\n"
-           "little-endian f64 buffer in `field[col][row]` order.",
-    .call = [](Bound& a) -> Outcome { return done(run_isochore(a), py_field_flat); },
-    .nogil = true,
+    .flat_name = "synth_isochore_flat",
+    .flat_doc = "synth_isochore_flat(lattice, mean_thickness, variability, variogram, seed)\n--\n\n"
+                "As `synth_isochore`, returning `(field_bytes, (ncol, nrow))` with one\n"
+                "little-endian f64 buffer in `field[col][row]` order.",
 };
 
 // ---- trend map ----------------------------------------------------------------
@@ -63,7 +64,7 @@ struct PendingCorrelate {
   double rho = 0.0;
 };
 
-bool to_correlate_with(PyObject* o, Slot& out) {
+bool as_correlate_with(PyObject* o, PendingCorrelate& out) {
   if (!PyTuple_Check(o)) {
     not_an_instance(o, "tuple");
     return false;
@@ -74,41 +75,36 @@ bool to_correlate_with(PyObject* o, Slot& out) {
     PyErr_SetString(PyExc_ValueError, msg.c_str());
     return false;
   }
-  PendingCorrelate c;
-  if (!as_nested(PyTuple_GetItem(o, 0), c.field) || !as_float(PyTuple_GetItem(o, 1), c.rho)) return false;
-  out = std::move(c);
-  return true;
+  return as_nested(PyTuple_GetItem(o, 0), out.field) && as_float(PyTuple_GetItem(o, 1), out.rho);
 }
 
-bool check_trend(Bound& a) {
-  if (!a.has(3)) {
-    a.slots[3] = std::optional<CorrelateWith>{};
-    return true;
-  }
-  const Lattice& lat = a.get<Lattice>(0);
-  const std::string msg = "field must be a rectangular " + std::to_string(lat.ncol) + "x" +
-                          std::to_string(lat.nrow) + " nested list (field[col][row])";
-  PendingCorrelate& pending = a.mut<PendingCorrelate>(3);
+struct TrendArgs {
+  Form form;
+  Lattice lattice;
+  Variogram variogram;
+  std::uint64_t seed;
+  std::optional<PendingCorrelate> pending;
+  std::optional<CorrelateWith> correlate_with;  ///< from pending, shaped in the check
+};
+using TA = TrendArgs;
+
+bool check_trend(TA& a) {
+  if (!a.pending) return true;
   CorrelateWith c;
-  if (!nested_to_field(pending.field, lat.ncol, lat.nrow, c.field, msg.c_str())) return false;
-  c.rho = pending.rho;
-  a.slots[3] = std::optional<CorrelateWith>(std::move(c));
+  if (!lattice_field(a.pending->field, a.lattice, c.field)) return false;
+  c.rho = a.pending->rho;
+  a.correlate_with = std::move(c);
   return true;
 }
 
-constexpr Param kTrendParams[] = {
-    {"lattice", to_lattice},
-    {"variogram", to_variogram},
-    {"seed", to_count},
-    {"correlate_with", to_correlate_with, Default::none()},
+constexpr Param<TA> kTrendParams[] = {
+    {"lattice", arg<&TA::lattice, as_lattice>},
+    {"variogram", arg<&TA::variogram, as_variogram>},
+    {"seed", arg<&TA::seed, as_count>},
+    {"correlate_with", arg<&TA::pending, as_correlate_with>, Default::none()},
 };
 
-quarn::Result<Field> run_trend(Bound& a) {
-  return quarn::synth::synth_trend_map(a.get<Lattice>(0), a.get<Variogram>(1), a.get<std::uint64_t>(2),
-                                       a.get<std::optional<CorrelateWith>>(3));
-}
-
-const FunctionDef kTrend{
+const FunctionDef<TA> kTrend{
     .name = "synth_trend_map",
     .owner = nullptr,
     .params = kTrendParams,
@@ -118,49 +114,53 @@ const FunctionDef kTrend{
            "simulation is blended with the normal scores of `field[col][row]` (NaN nodes\n"
            "score 0) as sqrt(1 - rho^2) * z + rho * score, so the trend follows `field`\n"
            "with correlation about `rho`. Returns nested lists `field[col][row]`.",
-    .call = [](Bound& a) -> Outcome { return done(run_trend(a), py_field_nested); },
+    .call = [](TA& a) -> Outcome {
+      return done(quarn::synth::synth_trend_map(a.lattice, a.variogram, a.seed, a.correlate_with),
+                  field_builder(a.form));
+    },
     .check = check_trend,
     .nogil = true,
-};
-
-const FunctionDef kTrendFlat{
-    .name = "synth_trend_map_flat",
-    .owner = nullptr,
-    .params = kTrendParams,
-    .doc = "synth_trend_map_flat(lattice, variogram, seed, correlate_with=None)\n--\n\n"
-           "As `synth_trend_map` (`correlate_with` still takes nested lists), returning\n"
-           "`(field_bytes, (ncol, nrow))` with one little-endian f64 buffer in\n"
-           "`field[col][row]` order.",
-    .call = [](Bound& a) -> Outcome { return done(run_trend(a), py_field_flat); },
-    .check = check_trend,
-    .nogil = true,
+    .flat_name = "synth_trend_map_flat",
+    .flat_doc = "synth_trend_map_flat(lattice, variogram, seed, correlate_with=None)\n--\n\n"
+                "As `synth_trend_map` (`correlate_with` still takes nested lists), returning\n"
+                "`(field_bytes, (ncol, nrow))` with one little-endian f64 buffer in\n"
+                "`field[col][row]` order.",
 };
 
 // ---- dome -----------------------------------------------------------------------
 
-constexpr Param kDomeParams[] = {
-    {"lattice", to_lattice}, {"relief", to_float},         {"aspect", to_float},
-    {"tilt", to_float},      {"noise_variance", to_float}, {"noise_variogram", to_variogram},
-    {"seed", to_count},
+struct DomeArgs {
+  Form form;
+  Lattice lattice;
+  double relief, aspect, tilt, noise_variance;
+  Variogram noise_variogram;
+  std::uint64_t seed;
+  std::optional<NoiseSpec> noise;  ///< from the noise parameters, in the check
+};
+using DA = DomeArgs;
+
+constexpr Param<DA> kDomeParams[] = {
+    {"lattice", arg<&DA::lattice, as_lattice>},
+    {"relief", arg<&DA::relief, as_float>},
+    {"aspect", arg<&DA::aspect, as_float>},
+    {"tilt", arg<&DA::tilt, as_float>},
+    {"noise_variance", arg<&DA::noise_variance, as_float>},
+    {"noise_variogram", arg<&DA::noise_variogram, as_variogram>},
+    {"seed", arg<&DA::seed, as_count>},
 };
 
 // The noise parameters are validated with the lock held.
-bool check_dome(Bound& a) {
-  auto noise = NoiseSpec::make(a.get<double>(4), a.get<Variogram>(5));
+bool check_dome(DA& a) {
+  auto noise = NoiseSpec::make(a.noise_variance, a.noise_variogram);
   if (!noise.ok()) {
     raise_core_error(noise.error());
     return false;
   }
-  a.slots[4] = std::move(noise).value();
+  a.noise = std::move(noise).value();
   return true;
 }
 
-quarn::Result<Field> run_dome(Bound& a) {
-  return quarn::synth::synth_dome_surface(a.get<Lattice>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3),
-                                          a.get<NoiseSpec>(4), a.get<std::uint64_t>(6));
-}
-
-const FunctionDef kDome{
+const FunctionDef<DA> kDome{
     .name = "synth_dome_surface",
     .owner = nullptr,
     .params = kDomeParams,
@@ -171,32 +171,35 @@ const FunctionDef kDome{
            "from -tilt/2 to +tilt/2, and correlated noise of variance `noise_variance`\n"
            "(`noise_variogram`; none when the variance is 0). Returns nested lists\n"
            "`field[col][row]`.",
-    .call = [](Bound& a) -> Outcome { return done(run_dome(a), py_field_nested); },
+    .call = [](DA& a) -> Outcome {
+      return done(quarn::synth::synth_dome_surface(a.lattice, a.relief, a.aspect, a.tilt, *a.noise, a.seed),
+                  field_builder(a.form));
+    },
     .check = check_dome,
     .nogil = true,
-};
-
-const FunctionDef kDomeFlat{
-    .name = "synth_dome_surface_flat",
-    .owner = nullptr,
-    .params = kDomeParams,
-    .doc = "synth_dome_surface_flat(lattice, relief, aspect, tilt, noise_variance, noise_variogram, seed)\n--\n\n"
-           "As `synth_dome_surface`, returning `(field_bytes, (ncol, nrow))` with one\n"
-           "little-endian f64 buffer in `field[col][row]` order.",
-    .call = [](Bound& a) -> Outcome { return done(run_dome(a), py_field_flat); },
-    .check = check_dome,
-    .nogil = true,
+    .flat_name = "synth_dome_surface_flat",
+    .flat_doc = "synth_dome_surface_flat(lattice, relief, aspect, tilt, noise_variance, noise_variogram, seed)\n--\n\n"
+                "As `synth_dome_surface`, returning `(field_bytes, (ncol, nrow))` with one\n"
+                "little-endian f64 buffer in `field[col][row]` order.",
 };
 
 // ---- outlines -------------------------------------------------------------
 
-constexpr Param kClosureParams[] = {
-    {"surface", to_nested},
-    {"lattice", to_lattice},
-    {"spill_depth", to_float},
+struct ClosureArgs {
+  Nested surface_rows;
+  Lattice lattice;
+  double spill_depth;
+  Field surface;  ///< from surface_rows, shaped against lattice in the check
+};
+using CA = ClosureArgs;
+
+constexpr Param<CA> kClosureParams[] = {
+    {"surface", arg<&CA::surface_rows, as_nested>},
+    {"lattice", arg<&CA::lattice, as_lattice>},
+    {"spill_depth", arg<&CA::spill_depth, as_float>},
 };
 
-const FunctionDef kClosureOutline{
+const FunctionDef<CA> kClosureOutline{
     .name = "closure_outline",
     .owner = nullptr,
     .params = kClosureParams,
@@ -206,22 +209,28 @@ const FunctionDef kClosureOutline{
            "squares over the lattice cells. Contours that leave the lattice or cross\n"
            "undefined (NaN) cells do not close. Returns the ring as a list of world\n"
            "`[x, y]` points without repeating the first, or `[]` when nothing closes.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::closure_outline(a.get<Field>(0), a.get<Lattice>(1), a.get<double>(2)),
-                  py_pair_lists);
+    .call = [](CA& a) -> Outcome {
+      return done(quarn::synth::closure_outline(a.surface, a.lattice, a.spill_depth), py_pair_lists);
     },
-    .check = [](Bound& a) {
-      const Lattice& lat = a.get<Lattice>(1);
-      return nested_field_check(a, 0, lat.ncol, lat.nrow);
-    },
+    .check = [](CA& a) { return lattice_field(a.surface_rows, a.lattice, a.surface); },
 };
 
-constexpr Param kStudyAreaParams[] = {
-    {"xmin", to_float},          {"ymin", to_float}, {"xmax", to_float}, {"ymax", to_float},
-    {"corner_radius", to_float}, {"arc_steps", to_count},
+struct StudyAreaArgs {
+  double xmin, ymin, xmax, ymax, corner_radius;
+  std::uint64_t arc_steps;
+};
+using SA = StudyAreaArgs;
+
+constexpr Param<SA> kStudyAreaParams[] = {
+    {"xmin", arg<&SA::xmin, as_float>},
+    {"ymin", arg<&SA::ymin, as_float>},
+    {"xmax", arg<&SA::xmax, as_float>},
+    {"ymax", arg<&SA::ymax, as_float>},
+    {"corner_radius", arg<&SA::corner_radius, as_float>},
+    {"arc_steps", arg<&SA::arc_steps, as_count>},
 };
 
-const FunctionDef kStudyAreaOutline{
+const FunctionDef<SA> kStudyAreaOutline{
     .name = "study_area_outline",
     .owner = nullptr,
     .params = kStudyAreaParams,
@@ -230,20 +239,19 @@ const FunctionDef kStudyAreaOutline{
            "of `[x, y]` points (the first is not repeated). With `arc_steps` > 0 and a\n"
            "positive `corner_radius` (capped at half the shorter side) each corner is a\n"
            "circular arc of `arc_steps` segments, giving `4 * (arc_steps + 1)` points.",
-    .call = [](Bound& a) -> Outcome {
-      return done(quarn::synth::study_area_outline(a.get<double>(0), a.get<double>(1), a.get<double>(2),
-                                                   a.get<double>(3), a.get<double>(4), a.get<std::uint64_t>(5)),
+    .call = [](SA& a) -> Outcome {
+      return done(quarn::synth::study_area_outline(a.xmin, a.ymin, a.xmax, a.ymax, a.corner_radius, a.arc_steps),
                   py_pair_lists);
     },
 };
 
 const Export kExports[] = {
     function_export<kDome>(),
-    function_export<kDomeFlat>(),
+    function_export<kDome, Form::Flat>(),
     function_export<kIsochore>(),
-    function_export<kIsochoreFlat>(),
+    function_export<kIsochore, Form::Flat>(),
     function_export<kTrend>(),
-    function_export<kTrendFlat>(),
+    function_export<kTrend, Form::Flat>(),
     function_export<kClosureOutline>(),
     function_export<kStudyAreaOutline>(),
 };

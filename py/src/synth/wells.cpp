@@ -1,5 +1,7 @@
 // py/src/synth/wells.cpp: well placement, trajectories, dogleg severity and tops.
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "../areas.hpp"
 #include "../grid.hpp"
@@ -19,12 +21,18 @@ using quarn::Lattice;
 
 // ---- placement ----------------------------------------------------------------
 
-constexpr Param kPlaceWellsParams[] = {
-    {"xmin", to_float}, {"ymin", to_float}, {"xmax", to_float},
-    {"ymax", to_float}, {"n", to_count},    {"seed", to_count},
+struct PlaceArgs {
+  double xmin, ymin, xmax, ymax;
+  std::uint64_t n, seed;
+};
+using PA = PlaceArgs;
+
+constexpr Param<PA> kPlaceWellsParams[] = {
+    {"xmin", arg<&PA::xmin, as_float>}, {"ymin", arg<&PA::ymin, as_float>}, {"xmax", arg<&PA::xmax, as_float>},
+    {"ymax", arg<&PA::ymax, as_float>}, {"n", arg<&PA::n, as_count>},       {"seed", arg<&PA::seed, as_count>},
 };
 
-const FunctionDef kPlaceWells{
+const FunctionDef<PA> kPlaceWells{
     .name = "place_wells",
     .owner = nullptr,
     .params = kPlaceWellsParams,
@@ -32,16 +40,21 @@ const FunctionDef kPlaceWells{
            "`n` seeded uniform well heads in the extent [xmin, xmax) x [ymin, ymax),\n"
            "as `[x, y]` lists (x drawn before y). The same arguments and seed give the\n"
            "same points.",
-    .call = [](Bound& a) -> Outcome {
-      return done(wells::place_wells(a.get<double>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3),
-                                     a.get<std::uint64_t>(4), a.get<std::uint64_t>(5)),
-                  py_pair_lists);
+    .call = [](PA& a) -> Outcome {
+      return done(wells::place_wells(a.xmin, a.ymin, a.xmax, a.ymax, a.n, a.seed), py_pair_lists);
     },
 };
 
-constexpr Param kPlaceInPolygonParams[] = {{"polygon", to_points}, {"n", to_count}, {"seed", to_count}};
+struct PolygonArgs {
+  std::vector<Pair> polygon;
+  std::uint64_t n, seed;
+};
 
-const FunctionDef kPlaceWellsInPolygon{
+constexpr Param<PolygonArgs> kPlaceInPolygonParams[] = {{"polygon", arg<&PolygonArgs::polygon, as_pairs>},
+                                                        {"n", arg<&PolygonArgs::n, as_count>},
+                                                        {"seed", arg<&PolygonArgs::seed, as_count>}};
+
+const FunctionDef<PolygonArgs> kPlaceWellsInPolygon{
     .name = "place_wells_in_polygon",
     .owner = nullptr,
     .params = kPlaceInPolygonParams,
@@ -49,21 +62,30 @@ const FunctionDef kPlaceWellsInPolygon{
            "`n` seeded well heads inside `polygon` (a list of `[x, y]` vertices, implicitly\n"
            "closed; even-odd rule), by rejection sampling from its bounding box with at\n"
            "most max(10000, 10000 n) attempts. Fails rather than returning fewer points.",
-    .call = [](Bound& a) -> Outcome {
-      return done(wells::place_wells_in_polygon(a.get<std::vector<Pair>>(0), a.get<std::uint64_t>(1),
-                                                a.get<std::uint64_t>(2)),
-                  py_pair_lists);
+    .call = [](PolygonArgs& a) -> Outcome {
+      return done(wells::place_wells_in_polygon(a.polygon, a.n, a.seed), py_pair_lists);
     },
 };
 
 // ---- tops ---------------------------------------------------------------------
 
-constexpr Param kTopsParams[] = {
-    {"surface", to_nested}, {"lattice", to_lattice}, {"well_xy", to_points},
-    {"residual", to_sampler}, {"seed", to_count},
+struct TopsArgs {
+  Nested surface_rows;
+  Lattice lattice;
+  std::vector<Pair> well_xy;
+  std::optional<quarn::sampling::Sampler> residual;
+  std::uint64_t seed;
+  Field surface;  ///< from surface_rows, shaped against lattice in the check
+};
+using TA = TopsArgs;
+
+constexpr Param<TA> kTopsParams[] = {
+    {"surface", arg<&TA::surface_rows, as_nested>}, {"lattice", arg<&TA::lattice, as_lattice>},
+    {"well_xy", arg<&TA::well_xy, as_pairs>},       {"residual", arg<&TA::residual, as_sampler>},
+    {"seed", arg<&TA::seed, as_count>},
 };
 
-const FunctionDef kTopsFromSurface{
+const FunctionDef<TA> kTopsFromSurface{
     .name = "tops_from_surface",
     .owner = nullptr,
     .params = kTopsParams,
@@ -72,15 +94,10 @@ const FunctionDef kTopsFromSurface{
            "well's world `[x, y]`, plus one draw of the `residual` Sampler. The k-th\n"
            "well takes the k-th draw from `Rng(seed)`; wells outside the lattice or over\n"
            "an undefined (NaN) cell get NaN, and still consume their draw.",
-    .call = [](Bound& a) -> Outcome {
-      return done(wells::tops_from_surface(a.get<Field>(0), a.get<Lattice>(1), a.get<std::vector<Pair>>(2),
-                                           a.get<quarn::sampling::Sampler>(3), a.get<std::uint64_t>(4)),
-                  py_floats);
+    .call = [](TA& a) -> Outcome {
+      return done(wells::tops_from_surface(a.surface, a.lattice, a.well_xy, *a.residual, a.seed), py_floats);
     },
-    .check = [](Bound& a) {
-      const Lattice& lat = a.get<Lattice>(1);
-      return nested_field_check(a, 0, lat.ncol, lat.nrow);
-    },
+    .check = [](TA& a) { return lattice_field(a.surface_rows, a.lattice, a.surface); },
 };
 
 // ---- trajectories ---------------------------------------------------------------
@@ -99,42 +116,6 @@ PyObject* py_trajectory(const std::vector<wells::Station>& st) {
     return nullptr;
   return dict.release();
 }
-
-constexpr Param kTrajectoryParams[] = {
-    {"wellhead_xy", to_point}, {"kb_elevation", to_float}, {"td", to_float},
-    {"md_step", to_float},     {"seed", to_count},
-};
-
-const FunctionDef kSynthTrajectory{
-    .name = "synth_trajectory",
-    .owner = nullptr,
-    .params = kTrajectoryParams,
-    .doc = "synth_trajectory(wellhead_xy, kb_elevation, td, md_step, seed)\n--\n\n"
-           "A vertical well from the kelly bushing to `td` (m, positive down) with a\n"
-           "station every `md_step` m and one on `td`. Returns the columns\n"
-           "{'md', 'x', 'y', 'z', 'tvd', 'incl', 'azim'} with z = kb_elevation - tvd.\n"
-           "`seed` is reserved (validated, not used).",
-    .call = [](Bound& a) -> Outcome {
-      return done(wells::synth_trajectory(a.get<Pair>(0), a.get<double>(1), a.get<double>(2), a.get<double>(3)),
-                  py_trajectory);
-    },
-};
-
-constexpr Param kProfileParams[] = {
-    {"wellhead_xy", to_point},
-    {"kb_elevation", to_float},
-    {"td", to_float},
-    {"md_step", to_float},
-    {"seed", to_count},
-    {"profile", to_name},
-    {"kickoff_md", to_float, Default::real(0.0)},
-    {"build_rate_deg_per_30m", to_float, Default::real(3.0)},
-    {"hold_incl_deg", to_float, Default::real(45.0)},
-    {"azimuth_deg", to_float, Default::real(0.0)},
-    {"drop_start_md", to_float, Default::none()},
-    {"drop_rate_deg_per_30m", to_float, Default::real(3.0)},
-    {"final_incl_deg", to_float, Default::real(0.0)},
-};
 
 // The text written as a double-quoted string literal with escapes.
 std::string quoted(const std::string& s) {
@@ -178,24 +159,69 @@ const Option<Profile> kProfile{kProfileNames, false, [](const std::string& name)
   return "unknown profile " + quoted(name) + "; use 'vertical' | 'build_hold' | 'build_hold_drop'";
 }};
 
-Outcome run_profile(Bound& a) {
-  Profile profile;
-  if (!parse_option(kProfile, a.get<std::string>(5), profile)) return Outcome::python_error();
-  const auto wh = a.get<Pair>(0);
-  const double kb = a.get<double>(1), td = a.get<double>(2), step = a.get<double>(3);
-  if (profile == Profile::Vertical)
+struct TrajectoryArgs {
+  Pair wellhead_xy;
+  double kb_elevation, td, md_step;
+  std::uint64_t seed;
+  std::string profile_name;
+  Profile profile;  ///< from profile_name, in the check
+  double kickoff_md, build_rate, hold_incl, azimuth;
+  std::optional<double> drop_start_md;
+  double drop_rate, final_incl;
+};
+using TjA = TrajectoryArgs;
+
+constexpr Param<TjA> kTrajectoryParams[] = {
+    {"wellhead_xy", arg<&TjA::wellhead_xy, as_pair>}, {"kb_elevation", arg<&TjA::kb_elevation, as_float>},
+    {"td", arg<&TjA::td, as_float>},                  {"md_step", arg<&TjA::md_step, as_float>},
+    {"seed", arg<&TjA::seed, as_count>},
+};
+
+const FunctionDef<TjA> kSynthTrajectory{
+    .name = "synth_trajectory",
+    .owner = nullptr,
+    .params = kTrajectoryParams,
+    .doc = "synth_trajectory(wellhead_xy, kb_elevation, td, md_step, seed)\n--\n\n"
+           "A vertical well from the kelly bushing to `td` (m, positive down) with a\n"
+           "station every `md_step` m and one on `td`. Returns the columns\n"
+           "{'md', 'x', 'y', 'z', 'tvd', 'incl', 'azim'} with z = kb_elevation - tvd.\n"
+           "`seed` is reserved (validated, not used).",
+    .call = [](TjA& a) -> Outcome {
+      return done(wells::synth_trajectory(a.wellhead_xy, a.kb_elevation, a.td, a.md_step), py_trajectory);
+    },
+};
+
+constexpr Param<TjA> kProfileParams[] = {
+    {"wellhead_xy", arg<&TjA::wellhead_xy, as_pair>},
+    {"kb_elevation", arg<&TjA::kb_elevation, as_float>},
+    {"td", arg<&TjA::td, as_float>},
+    {"md_step", arg<&TjA::md_step, as_float>},
+    {"seed", arg<&TjA::seed, as_count>},
+    {"profile", arg<&TjA::profile_name, as_name>},
+    {"kickoff_md", arg<&TjA::kickoff_md, as_float>, Default::real(0.0)},
+    {"build_rate_deg_per_30m", arg<&TjA::build_rate, as_float>, Default::real(3.0)},
+    {"hold_incl_deg", arg<&TjA::hold_incl, as_float>, Default::real(45.0)},
+    {"azimuth_deg", arg<&TjA::azimuth, as_float>, Default::real(0.0)},
+    {"drop_start_md", arg<&TjA::drop_start_md, as_float>, Default::none()},
+    {"drop_rate_deg_per_30m", arg<&TjA::drop_rate, as_float>, Default::real(3.0)},
+    {"final_incl_deg", arg<&TjA::final_incl, as_float>, Default::real(0.0)},
+};
+
+Outcome run_profile(TjA& a) {
+  const auto wh = a.wellhead_xy;
+  const double kb = a.kb_elevation, td = a.td, step = a.md_step;
+  if (a.profile == Profile::Vertical)
     return done(wells::synth_trajectory_profile(wh, kb, td, step, wells::Vertical{}), py_trajectory);
-  const bool hold = profile == Profile::BuildHold;
-  auto bh = wells::BuildHold::make(a.get<double>(6), a.get<double>(7), a.get<double>(8), a.get<double>(9));
+  auto bh = wells::BuildHold::make(a.kickoff_md, a.build_rate, a.hold_incl, a.azimuth);
   if (!bh) return Outcome(std::move(bh).error());
-  if (hold) return done(wells::synth_trajectory_profile(wh, kb, td, step, *bh), py_trajectory);
-  if (!a.has(10)) return Outcome::value_error("build_hold_drop needs drop_start_md");
-  auto bhd = wells::BuildHoldDrop::make(*bh, a.get<double>(10), a.get<double>(11), a.get<double>(12));
+  if (a.profile == Profile::BuildHold) return done(wells::synth_trajectory_profile(wh, kb, td, step, *bh), py_trajectory);
+  if (!a.drop_start_md) return Outcome::value_error("build_hold_drop needs drop_start_md");
+  auto bhd = wells::BuildHoldDrop::make(*bh, *a.drop_start_md, a.drop_rate, a.final_incl);
   if (!bhd) return Outcome(std::move(bhd).error());
   return done(wells::synth_trajectory_profile(wh, kb, td, step, *bhd), py_trajectory);
 }
 
-const FunctionDef kSynthTrajectoryProfile{
+const FunctionDef<TjA> kSynthTrajectoryProfile{
     .name = "synth_trajectory_profile",
     .owner = nullptr,
     .params = kProfileParams,
@@ -208,25 +234,30 @@ const FunctionDef kSynthTrajectoryProfile{
            "`drop_rate_deg_per_30m` to `final_incl_deg`). Positions by minimum curvature;\n"
            "same columns as `synth_trajectory`. `seed` is reserved (validated, not used).",
     .call = run_profile,
+    .check = [](TjA& a) { return parse_option(kProfile, a.profile_name, a.profile); },
 };
 
-constexpr Param kDoglegParams[] = {{"md", to_floats}, {"incl", to_floats}, {"azim", to_floats}};
+struct DoglegArgs {
+  std::vector<double> md, incl, azim;
+};
 
-const FunctionDef kMaxDoglegSeverity{
+constexpr Param<DoglegArgs> kDoglegParams[] = {{"md", arg<&DoglegArgs::md, as_floats>},
+                                               {"incl", arg<&DoglegArgs::incl, as_floats>},
+                                               {"azim", arg<&DoglegArgs::azim, as_floats>}};
+
+const FunctionDef<DoglegArgs> kMaxDoglegSeverity{
     .name = "max_dogleg_severity",
     .owner = nullptr,
     .params = kDoglegParams,
     .doc = "max_dogleg_severity(md, incl, azim)\n--\n\n"
            "Largest dogleg severity (deg/30 m) between consecutive stations with\n"
            "increasing MD (angles in degrees); 0.0 when there is no such pair.",
-    .call = [](Bound& a) -> Outcome {
-      return done(wells::max_dogleg_severity(a.get<std::vector<double>>(0), a.get<std::vector<double>>(1),
-                                             a.get<std::vector<double>>(2)),
-                  py_float);
+    .call = [](DoglegArgs& a) -> Outcome {
+      return done(wells::max_dogleg_severity(a.md, a.incl, a.azim), py_float);
     },
-    .check = [](Bound& a) {
-      const auto n = a.get<std::vector<double>>(0).size();
-      if (a.get<std::vector<double>>(1).size() != n || a.get<std::vector<double>>(2).size() != n) {
+    .check = [](DoglegArgs& a) {
+      const auto n = a.md.size();
+      if (a.incl.size() != n || a.azim.size() != n) {
         PyErr_SetString(PyExc_ValueError, "max_dogleg_severity: md, incl and azim must be equal length");
         return false;
       }
