@@ -224,7 +224,7 @@ def probe_points(field, seed):
                          rng.integers(0, nrow, 20), rng.integers(0, nrow, 20) + 0.5 - 1e-10,
                          rng.integers(0, nrow, 20), [nrow - 1, nrow - 1, 0]])
     pts = [field.lattice.intrinsic_to_world(a, b) for a, b in zip(fi.tolist(), fj.tolist())]
-    pts += [(math.nan, 0.0), (0.0, math.inf), (-math.inf, math.nan)]
+    pts += [(math.nan, 0.0), (0.0, math.inf), (-math.inf, math.nan), (-0.0, -0.0), (-0.0, 0.0)]
     return np.array(pts)
 
 
@@ -244,6 +244,18 @@ def test_sample_is_resample_onto_one_node_lattices(args, kwargs, method):
     got = f.sample(pts, method)
     assert got.shape == (len(pts),)
     assert hexes(got) == hexes(sample_by_resampling(f, pts, method))
+
+
+@pytest.mark.parametrize("method", ["bilinear", "nearest"])
+def test_sample_in_chunks_equals_resample_onto_the_points_lattice(method):
+    # 75 000 points (several passes of the chunked loop) placed as the nodes of a lattice:
+    # sampling them must give what resample gives for that lattice.
+    f = make((10.0, -20.0, 4.0, 3.0, 60, 50), {"rotation_deg": 17.0, "yflip": True}, seed=5, holes=0.15)
+    target = qt.Lattice(-30.0, -60.0, 0.9, 0.8, 300, 250, rotation_deg=-11.0)
+    x, y = Field(np.zeros((300, 250)), target).xy()
+    got = f.sample(np.column_stack([x.ravel(), y.ravel()]), method)
+    assert got.tobytes() == f.resample(target, method).values.tobytes()
+    assert 0 < np.isnan(got).sum() < got.size
 
 
 def test_sample_by_hand():
@@ -350,6 +362,29 @@ def test_mask_is_the_literal_even_odd_test(args, kwargs):
         rings.append([[cx - r, cy - r], [cx + r, cy + r], [cx + r, cy - r], [cx - r, cy + r]])
     for ring in rings:
         assert np.array_equal(f.mask(ring), literal_mask(f, ring))
+
+
+MASK_SHAPES = [
+    pytest.param(qt.Lattice(0, 0, 1, 1, 9, 1), id="one-row"),
+    pytest.param(qt.Lattice(0, 0, 1, 1, 1, 9, rotation_deg=90.0), id="one-column-rotated"),
+    pytest.param(qt.Lattice(0, 0, 1, 1, 1, 1), id="one-node"),
+    pytest.param(qt.Lattice(-3e5, 2e5, 0.25, 0.5, 120, 100, rotation_deg=-8.0), id="12000-nodes"),
+]
+
+
+@pytest.mark.filterwarnings("ignore:overflow encountered")
+@pytest.mark.parametrize("lattice", MASK_SHAPES)
+def test_mask_on_thin_and_larger_lattices(lattice):
+    f = Field(np.zeros(f_shape := (lattice.ncol, lattice.nrow)), lattice)
+    x, y = f.xy()
+    cx, cy = float(x.mean()), float(y.mean())
+    rings = [star(cx, cy, 40.0, 60, 4),
+             [[cx - 1.0, cy - 1.0], [1e300, cy - 1.0], [cx, 1e300]],   # far vertices
+             [[cx, cy], [cx + 3.0, cy], [cx, cy + 3.0]]]               # a vertex on a node
+    for ring in rings:
+        got = f.mask(ring)
+        assert got.shape == f_shape
+        assert np.array_equal(got, literal_mask(f, ring))
 
 
 def test_mask_by_hand():

@@ -1,5 +1,6 @@
 #include "synth/log_series.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -26,8 +27,7 @@ Status check_sample_count(const char* op, std::uint64_t n) {
 Result<ZoneSpec> ZoneSpec::make(double thickness_m, double mean, double std, double corr_length_m) {
   if (!positive_finite(thickness_m)) return invalid_argument("ZoneSpec: thickness_m must be finite and > 0");
   if (!positive_finite(corr_length_m)) return invalid_argument("ZoneSpec: corr_length_m must be finite and > 0");
-  auto t = SynthTransform::make(mean, std);
-  if (!t.ok()) return std::move(t).error();
+  if (auto st = SynthTransform::check(mean, std); !st.ok()) return std::move(st).error();
   return ZoneSpec{thickness_m, mean, std, corr_length_m};
 }
 
@@ -63,12 +63,24 @@ Result<std::vector<double>> synth_log_series(std::span<const ZoneSpec> zones, do
   if (auto st = check_sample_count("synth_log_series", total); !st.ok()) return std::move(st).error();
   const auto n = static_cast<std::size_t>(total);
 
-  std::vector<SynthTransform> transforms;
-  transforms.reserve(zones.size());
-  for (const ZoneSpec& z : zones) {
-    auto t = SynthTransform::make(z.mean, z.std);
-    if (!t.ok()) return std::move(t).error();  // unreachable for validated zones
-    transforms.push_back(*t);
+  // Zones with the same (mean, std) share one solve: the transform depends on nothing else.
+  std::vector<SynthTransform> transforms(zones.size());
+  {
+    std::vector<std::size_t> order(zones.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      if (zones[a].mean != zones[b].mean) return zones[a].mean < zones[b].mean;
+      return zones[a].std < zones[b].std;
+    });
+    for (std::size_t g = 0; g < order.size();) {
+      const ZoneSpec& z = zones[order[g]];
+      auto t = SynthTransform::make(z.mean, z.std);
+      if (!t.ok()) return std::move(t).error();  // unreachable for validated zones
+      std::size_t e = g;
+      for (; e < order.size() && zones[order[e]].mean == z.mean && zones[order[e]].std == z.std; ++e)
+        transforms[order[e]] = *t;
+      g = e;
+    }
   }
 
   // Driver: the coefficient between samples i-1 and i belongs to the zone of i.

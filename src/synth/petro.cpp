@@ -69,8 +69,8 @@ CoreError degenerate_error() {
 Result<PetroZoneSpec> PetroZoneSpec::make(double ntg_target, double net_por_mean, double net_por_std,
                                           double nonnet_por_mean, double nonnet_por_std, double bed_scale_m,
                                           double correlation_len_m, double net_cutoff) {
-  if (auto t = SynthTransform::make(net_por_mean, net_por_std); !t.ok()) return std::move(t).error();
-  if (auto t = SynthTransform::make(nonnet_por_mean, nonnet_por_std); !t.ok()) return std::move(t).error();
+  if (auto st = SynthTransform::check(net_por_mean, net_por_std); !st.ok()) return std::move(st).error();
+  if (auto st = SynthTransform::check(nonnet_por_mean, nonnet_por_std); !st.ok()) return std::move(st).error();
   if (!std::isfinite(net_cutoff) || net_cutoff <= 0.0 || net_cutoff >= 1.0)
     return invalid_argument("PetroZoneSpec: need 0 < net_cutoff < 1");
   if (!std::isfinite(ntg_target) || ntg_target <= 0.0 || ntg_target >= 1.0)

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "format.hpp"
 
@@ -44,7 +45,7 @@ QuadMoments quadrature_moments(double s, double f) {
   return {m, var > 0.0 ? var : 0.0};
 }
 
-Result<SynthTransform> SynthTransform::make(double mean, double std) {
+Status SynthTransform::check(double mean, double std) {
   if (!std::isfinite(mean) || !std::isfinite(std) || std <= 0.0 || mean >= 1.0 || mean <= 0.0)
     return invalid_argument("synth transform: need 0 < mean < 1 and std > 0");
   const double vmax = (1.0 - mean) * mean;
@@ -53,7 +54,12 @@ Result<SynthTransform> SynthTransform::make(double mean, double std) {
     return invalid_argument("synth transform: std " + fmt::num(std) + " too large for mean " + fmt::num(mean) +
                             " \u2014 a [0,1] variable with this mean cannot exceed the Bernoulli variance " +
                             fmt::fixed(vmax, 5) + " (std < " + fmt::fixed(std::sqrt(vmax), 5) + ")");
+  return ok_status();
+}
 
+Result<SynthTransform> SynthTransform::make(double mean, double std) {
+  if (auto st = check(mean, std); !st.ok()) return std::move(st).error();
+  const double v = std * std;
   const auto& z = quadrature_nodes();
   // Location for a given scale: bisection on the quadrature mean.
   auto solve_location = [&](double s) {

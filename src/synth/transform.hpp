@@ -27,6 +27,8 @@ struct SynthTransform {
   /// Validates the [0,1] target and solves the parameters by nested bisection.
   /// InvalidArgument unless 0 < mean < 1, std > 0 and std^2 < mean (1 - mean).
   [[nodiscard]] static Result<SynthTransform> make(double mean, double std);
+  /// The validation of make() alone (same errors), without the solve.
+  [[nodiscard]] static Status check(double mean, double std);
 
   [[nodiscard]] double apply(double z) const { return logistic(z * scale + location); }
 };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "check.hpp"
@@ -365,4 +366,43 @@ TEST_CASE("calibration is the damped Newton iteration as written out, bit for bi
     CHECK(same_bits(cal->sand_fraction, pi));
   }
   CHECK_EQ(feasible, 4);
+}
+
+TEST_CASE("log series: zones with equal targets share a solve, zones a bit apart do not") {
+  const double near = 0.0500001;  // a different solve (one ulp apart may solve alike)
+  const double below = std::nextafter(0.2, 0.0);
+  const ZoneSpec zones[] = {*ZoneSpec::make(2.0, 0.2, 0.05, 1.0), *ZoneSpec::make(1.5, 0.6, 0.1, 4.0),
+                            *ZoneSpec::make(1.0, 0.2, 0.05, 2.0), *ZoneSpec::make(1.0, 0.2, near, 1.0),
+                            *ZoneSpec::make(0.5, 0.6, 0.1, 1.0), *ZoneSpec::make(1.0, below, 0.05, 1.0)};
+  const double step = 0.25;
+  auto r = synth_log_series(zones, step, 0, 5);
+  CHECK(r.ok());
+  // the driver restated, each zone with its own solve
+  auto s = seeded_rng(5);
+  std::vector<double> y;
+  double prev = 0.0;
+  for (const ZoneSpec& zs : zones) {
+    const SynthTransform t = *SynthTransform::make(zs.mean, zs.std);
+    const double rho = std::fmin(std::exp(-step / zs.corr_length_m), 0.999999999);
+    for (std::uint64_t i = 0; i < zone_sample_count(zs.thickness_m, step); ++i) {
+      const double nd = s.draw_standard_normal();
+      prev = y.empty() ? nd : std::sqrt(1.0 - rho * rho) * nd + rho * prev;
+      y.push_back(t.apply(prev));
+    }
+  }
+  CHECK(*r == y);
+  const SynthTransform a = *SynthTransform::make(0.2, 0.05), b = *SynthTransform::make(0.2, near);
+  CHECK(a.location != b.location || a.scale != b.scale);
+}
+
+TEST_CASE("transform check: the errors of the solve, without solving") {
+  const double nan = std::nan("");
+  for (const auto& [mean, std] : {std::pair{0.5, 0.1}, {0.0, 0.1}, {1.0, 0.1}, {0.5, 0.0}, {nan, 0.1}, {0.5, 0.5},
+                                   {0.3, 0.46}, {0.3, 0.45825756949558405}}) {
+    const auto made = SynthTransform::make(mean, std);
+    const auto checked = SynthTransform::check(mean, std);
+    CHECK(made.ok() == checked.ok());
+    if (!made.ok() && !checked.ok()) CHECK_EQ(made.error().display(), checked.error().display());
+  }
+  CHECK_EQ(ZoneSpec::make(1.0, 0.3, 0.46, 1.0).error().message, SynthTransform::make(0.3, 0.46).error().message);
 }

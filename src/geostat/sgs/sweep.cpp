@@ -8,9 +8,11 @@
 
 #include "geostat/neighbours.hpp"
 #include "geostat/nscore.hpp"
+#include "geostat/sgs/correlation.hpp"
 #include "geostat/sgs/node_search.hpp"
 #include "gridding/kriging/solve.hpp"
 #include "sampling/stream.hpp"
+#include "simd.hpp"
 
 namespace quarn::geostat {
 namespace {
@@ -64,7 +66,7 @@ struct Workspace {
   std::size_t indexed = 0;  // known points already in `index`
   std::vector<Neighbour> found;
   std::vector<sgs_detail::NodeSearch::Hit> hits;
-  std::vector<double> nx, ny, ndx, ndy, nv;  // neighbour records
+  std::vector<double> nx, ny, nv;  // neighbour records: position and value, nearest first
   LuBuffers lu;
 
   void add_known(std::size_t col, std::size_t row, double x, double y, double v) {
@@ -74,18 +76,14 @@ struct Workspace {
     if (grid) grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
   }
 
-  // Fills the neighbour records (x, y, x - x0, y - y0, value), nearest first.
+  // Fills the neighbour records, nearest first.
   void neighbours(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count, double radius) {
     nx.clear();
     ny.clear();
-    ndx.clear();
-    ndy.clear();
     nv.clear();
     auto record = [&](std::size_t payload, double x, double y) {
       nx.push_back(x);
       ny.push_back(y);
-      ndx.push_back(x - x0);
-      ndy.push_back(y - y0);
       nv.push_back(known_v[payload]);
     };
     if (grid && grid->nearest_within(col, row, x0, y0, max_count, hits)) {
@@ -102,59 +100,66 @@ struct Moments {
   double mean, variance;
 };
 
+// The correlation model with the kernel of the path active when the sweep starts.
+struct Correlation {
+  sgs_detail::CorrelationModel model;
+  sgs_detail::CorrelationRowFn row;
+};
+
 // Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
 // row, mean 0 and variance 1 assumed. A node without neighbours or with a singular
 // system gets (0, 1).
-template <class Gamma>
-Moments node_krige(Workspace& w, Gamma gamma, double sill, bool with_sec, double s, double r) {
+Moments node_krige(Workspace& w, const Correlation& rho, double x0, double y0, bool with_sec, double s, double r) {
   const std::size_t n = w.nv.size();
   const std::size_t d = n + (with_sec ? 1 : 0);
   if (d == 0) return {0.0, 1.0};
   LuBuffers& lu = w.lu;
-  lu.resize(d);
-  auto rho = [&](double dx, double dy) { return 1.0 - gamma(dx, dy) / sill; };
-  // rho(p_a - p_b) == rho(p_b - p_a) bit for bit (negating dx, dy is exact), so fill the
-  // lower triangle and mirror it.
-  for (std::size_t a = 0; a < n; ++a) {
-    double* row = &lu.matrix[a * d];
-    for (std::size_t b = 0; b < a; ++b) {
-      const double c = rho(w.nx[a] - w.nx[b], w.ny[a] - w.ny[b]);
-      row[b] = c;
-      lu.matrix[b * d + a] = c;
-    }
-    row[a] = 1.0;
-    lu.rhs[a] = rho(w.ndx[a], w.ndy[a]);
+  lu.prepare(d);
+  const std::size_t ld = lu.stride;
+  double* a = lu.rows();
+  const double* nx = w.nx.data();
+  const double* ny = w.ny.data();
+  // Row k holds rho(p_k - p_b) for b < k; rho(p_b - p_k) is the same bits (negating dx,
+  // dy is exact), so the upper triangle mirrors it. The right-hand side takes
+  // rho(x0 - x_k, y0 - y_k), the same bits as rho(x_k - x0, y_k - y0).
+  for (std::size_t k = 0; k < n; ++k) {
+    double* row = a + k * ld;
+    rho.row(rho.model, nx[k], ny[k], nx, ny, k, row);
+    for (std::size_t b = 0; b < k; ++b) a[b * ld + k] = row[b];
+    row[k] = 1.0;
   }
+  rho.row(rho.model, x0, y0, nx, ny, n, lu.rhs.data());
   if (with_sec) {
-    for (std::size_t a = 0; a < n; ++a) {
-      const double c = r * lu.rhs[a];
-      lu.matrix[a * d + n] = c;
-      lu.matrix[n * d + a] = c;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double c = r * lu.rhs[k];
+      a[k * ld + n] = c;
+      a[n * ld + k] = c;
     }
-    lu.matrix[n * d + n] = 1.0;
+    a[n * ld + n] = 1.0;
     lu.rhs[n] = r;
   }
   if (!lu.factorize()) return {0.0, 1.0};
   lu.solve();
   const std::vector<double>& lam = lu.solution;
   double m = 0.0;
-  for (std::size_t a = 0; a < n; ++a) m += lam[a] * w.nv[a];
+  for (std::size_t k = 0; k < n; ++k) m += lam[k] * w.nv[k];
   if (with_sec) m += lam[n] * s;
   double var = 1.0;
-  for (std::size_t a = 0; a < n; ++a) var -= lam[a] * lu.rhs[a];
+  for (std::size_t k = 0; k < n; ++k) var -= lam[k] * lu.rhs[k];
   if (with_sec) var -= lam[n] * r;
   if (!(var > 0.0)) var = 0.0;
   return {m, var};
 }
 
-template <class Gamma>
-Field sweep_with(const Lattice& lat, Gamma gamma, double sill, std::uint64_t max_neighbours, double radius,
-                 const Secondary& sec, std::uint64_t seed, std::span<const Snapped> data) {
+// The sweep in score space.
+Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neighbours, double radius,
+            const Secondary& sec, std::uint64_t seed, std::span<const Snapped> data) {
   const std::size_t nc = lat.ncol, nr = lat.nrow, nodes = nc * nr;
   const LatticeFrame frame(lat);
   Field field(nc, nr, kNaN);
   if (nodes == 0) return field;  // else the path loop would still count through every row
   Workspace w;
+  const Correlation rho{sgs_detail::CorrelationModel::from(vg), sgs_detail::correlation_row(simd::active())};
   w.grid = sgs_detail::NodeSearch::make(lat, radius);
   w.known_x.reserve(nodes + data.size());
   w.known_y.reserve(nodes + data.size());
@@ -192,25 +197,13 @@ Field sweep_with(const Lattice& lat, Gamma gamma, double sill, std::uint64_t max
       s = (*sec.values)[p];
       with_sec = std::isfinite(s);
     }
-    const Moments mo = node_krige(w, gamma, sill, with_sec, s, sec.r);
+    const Moments mo = node_krige(w, rho, x0, y0, with_sec, s, sec.r);
     const double eps = rng.draw_standard_normal();
     const double v = mo.mean + std::sqrt(mo.variance) * (eps + 0.0);
     field.data[p] = v;
     w.add_known(i, j, x0, y0, v);
   }
   return field;
-}
-
-// The sweep in score space; the variogram kind picks a specialised correlation.
-Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neighbours, double radius,
-            const Secondary& sec, std::uint64_t seed, std::span<const Snapped> data) {
-  const double sill = vg.total_sill();
-  if (const auto* iso = std::get_if<Variogram>(&vg.model))
-    return sweep_with(lat, [iso](double dx, double dy) { return iso->gamma(dx, dy); }, sill, max_neighbours,
-                      radius, sec, seed, data);
-  const auto* an = std::get_if<AnisotropicVariogram>(&vg.model);
-  return sweep_with(lat, [an](double dx, double dy) { return an->gamma_offset(dx, dy, 0.0); }, sill,
-                    max_neighbours, radius, sec, seed, data);
 }
 
 bool bad_neighbourhood(std::uint64_t max_neighbours, double radius) {

@@ -15,8 +15,10 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
                                             PairGammaCache* cache) {
   const std::size_t n = neighbours.size();
   const std::size_t m = n + 1;
-  buf.resize(m);
-  double* a = buf.matrix.data();
+  buf.prepare(m);
+  double* a = buf.rows();
+  const std::size_t ld = buf.stride;
+  for (std::size_t r = 0; r < n; ++r) a[r * ld + r] = 0.0;
   if (cache == nullptr) {
     for (std::size_t r = 0; r < n; ++r) {
       const double xr = x[neighbours[r].payload], yr = y[neighbours[r].payload];
@@ -25,15 +27,15 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
         const double dx = xr - x[neighbours[c].payload];
         const double dy = yr - y[neighbours[c].payload];
         const double g = variogram.gamma_sq(dx * dx + dy * dy);
-        a[r * m + c] = g;
-        a[c * m + r] = g;
+        a[r * ld + c] = g;
+        a[c * ld + r] = g;
       }
     }
   } else {
     PairGammaCache& pc = *cache;
     const std::size_t np = pc.prev.size();
     pc.pos.resize(n);
-    pc.next.assign(n * n, 0.0);
+    pc.next.resize(n * n);  // the diagonal is never read
     for (std::size_t r = 0; r < n; ++r) pc.pos[r] = pc.slot[neighbours[r].payload];
     const double* old = pc.gamma.data();
     double* g_new = pc.next.data();
@@ -50,8 +52,8 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
           const double dy = yr - y[neighbours[c].payload];
           g = variogram.gamma_sq(dx * dx + dy * dy);
         }
-        a[r * m + c] = g;
-        a[c * m + r] = g;
+        a[r * ld + c] = g;
+        a[c * ld + r] = g;
         g_new[r * n + c] = g;
         g_new[c * n + r] = g;
       }
@@ -65,10 +67,11 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
     pc.gamma.swap(pc.next);
   }
   for (std::size_t r = 0; r < n; ++r) {
-    a[r * m + n] = 1.0;
-    a[n * m + r] = 1.0;
+    a[r * ld + n] = 1.0;
+    a[n * ld + r] = 1.0;
     buf.rhs[r] = variogram.gamma_at(neighbours[r].distance);
   }
+  a[n * ld + n] = 0.0;
   buf.rhs[n] = 1.0;
   if (!buf.factorize()) return std::nullopt;
   buf.solve();

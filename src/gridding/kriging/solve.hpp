@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "gridding/kriging/lu_kernels.hpp"
+
 namespace quarn::gridding::kriging {
 
 /// In-place LU of the m x m row-major matrix `a` (a.size() >= m * m) with partial
@@ -28,19 +30,32 @@ void solve(std::span<const double> a, std::size_t m, std::span<const std::size_t
            std::span<const double> rhs, std::span<double> out);
 
 /// Scratch for one system of size m: matrix, permutation, right-hand side, solution.
-/// Owned by a caller's sweep and reused for every target: resize() keeps capacity, so
-/// no allocation happens once the largest size has been seen.
+/// Owned by a caller's sweep and reused for every target: resizing keeps capacity, so
+/// no allocation happens once the largest size has been seen. Rows of the matrix lie
+/// `stride` doubles apart; factorize() takes the vector form of the path that was
+/// active on this thread when the buffers were made (simd::active()) whenever the
+/// stride suits it, the portable form otherwise: the same bits either way.
 struct LuBuffers {
-  std::vector<double> matrix;     ///< m * m, row-major
-  std::vector<std::size_t> perm;  ///< m
-  std::vector<double> rhs;        ///< m
-  std::vector<double> solution;   ///< m
+  std::vector<double> matrix;       ///< m rows of `stride` doubles from `offset` on
+  std::vector<std::size_t> perm;    ///< m
+  std::vector<double> rhs;          ///< m
+  std::vector<double> solution;     ///< m
+  std::vector<double> multipliers;  ///< m, scratch of factorize()
   std::size_t m = 0;
+  std::size_t stride = 0;
+  std::size_t offset = 0;  ///< prepare() starts the rows on a 32-byte boundary
+  FactorizeFn kernel = factorize_kernel(simd::active());
 
-  /// Sizes every buffer for an m x m system and zero-fills the matrix and right-hand side.
+  /// Sizes every buffer for an m x m system with stride m and offset 0 and zero-fills the
+  /// matrix and right-hand side.
   void resize(std::size_t size);
-  [[nodiscard]] double& at(std::size_t r, std::size_t c) { return matrix[r * m + c]; }
-  /// factorize(matrix, m, perm).
+  /// Sizes every buffer for an m x m system with the stride rounded up to a multiple of
+  /// 4 (the vector forms' layout). Only the padding is cleared: the caller writes every
+  /// matrix entry and right-hand side value.
+  void prepare(std::size_t size);
+  [[nodiscard]] double* rows() { return matrix.data() + offset; }
+  [[nodiscard]] double& at(std::size_t r, std::size_t c) { return matrix[offset + r * stride + c]; }
+  /// factorize() of the matrix into itself and perm.
   [[nodiscard]] bool factorize();
   /// solve() from rhs into solution; call after a successful factorize().
   void solve();
