@@ -17,8 +17,6 @@ from .executors import check_executor, make_backend
 from .reducers import default_reducers
 from .storage import ZarrStore
 
-__all__ = ["run", "EnsembleResult"]
-
 
 @dataclass
 class EnsembleResult:

@@ -13,7 +13,6 @@ import uuid
 from collections.abc import Callable, Iterable
 from typing import Any
 
-__all__ = ["Backend", "make_backend"]
 
 Workflow = Callable[[int, int], Any]
 

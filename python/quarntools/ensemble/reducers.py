@@ -26,7 +26,6 @@ import numpy.typing as npt
 from .. import _quarntools as _ext
 from ..field import Field
 
-__all__ = ["Reducer", "Moments", "Percentiles", "Summary", "type7"]
 
 FloatArray = npt.NDArray[np.float64]
 

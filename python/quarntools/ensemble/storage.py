@@ -23,7 +23,6 @@ import numpy as np
 
 from ..field import LATTICE_KEYS, Field, lattice_from_params, lattice_params
 
-__all__ = ["ZarrStore", "StoreMismatchError"]
 
 FORMAT = 1
 

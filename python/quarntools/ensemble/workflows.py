@@ -18,7 +18,6 @@ import numpy.typing as npt
 from .. import _quarntools as _ext
 from ..field import Field, lattice_from_params, lattice_params
 
-__all__ = ["LatticeDesc", "VariogramDesc", "SgsWorkflow"]
 
 _MODELS = ("spherical", "exponential", "gaussian", "nugget")
 
