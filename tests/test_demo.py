@@ -1,4 +1,4 @@
-"""The demo command: runs end to end, same seed gives the same report."""
+"""The demo command: the default asset end to end; same seed gives the same report."""
 import os
 import subprocess
 import sys
@@ -28,16 +28,31 @@ def test_demo_report_is_reproducible(tmp_path):
     assert run_demo("--seed", "12").stdout != a.stdout
 
 
-def test_demo_figures_or_text_only(tmp_path):
-    out = tmp_path / "figs"
+def test_demo_writes_the_asset_with_figures_or_text_only(tmp_path):
+    out = tmp_path / "demo-out"
     r = run_demo("--out", str(out))
     assert r.returncode == 0, r.stderr
+    assert r.stdout == run_demo().stdout + f"asset      {len(list(out.rglob('*.*')))} files in {out}" + (
+        "" if (out / "figures").is_dir() else
+        '; figures skipped: matplotlib not installed (pip install "quarntools[plot]")') + "\n"
+    assert (out / "report.txt").read_text() == run_demo().stdout
+    assert {"manifest.json", "report.txt", "surfaces", "wells", "outlines", "volumetrics"} <= \
+        {p.name for p in out.iterdir()}
     try:
         import matplotlib  # noqa: F401
     except ImportError:
-        assert "matplotlib not installed; text only" in r.stdout
+        assert not (out / "figures").exists()
     else:
-        assert sorted(p.name for p in out.iterdir()) == ["logs.png", "map.png", "porosity.png"]
+        assert sorted(p.name for p in (out / "figures").iterdir()) == \
+            ["logs.png", "map.png", "porosity.png", "volumetrics.png"]
+
+
+def test_demo_refuses_a_non_empty_folder(tmp_path):
+    (tmp_path / "keep.txt").write_text("x")
+    r = run_demo("--out", str(tmp_path))
+    assert r.returncode == 1 and r.stdout == ""
+    assert r.stderr == f"quarntools: error: {tmp_path}: folder exists and is not empty; use --force to replace it\n"
+    assert [p.name for p in tmp_path.iterdir()] == ["keep.txt"]
 
 
 @pytest.mark.parametrize("args", [["--seed", "-1"], ["--grid", "3"], ["--realizations", "0"]])

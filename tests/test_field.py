@@ -403,8 +403,17 @@ def test_mask_by_hand():
     assert m[1, 1] and not m[2, 2] and m[3, 3] and not m[0, 0]
 
 
+def test_an_empty_ring_encloses_nothing():
+    # closure_outline's answer when no contour closes
+    f = Field(np.zeros((4, 3)), LAT43)
+    for ring in (np.empty((0, 2)), [], qt.closure_outline(f.to_nested(), LAT43, 1.0)):
+        m = f.mask(ring)
+        assert m.shape == (4, 3) and m.dtype == bool and not m.any()
+
+
 MASK_BAD = [
     pytest.param([[0, 0], [1, 0]], "Field.mask: ring needs >= 3 vertices (got 2)", id="two-vertices"),
+    pytest.param([[0, 0]], "Field.mask: ring needs >= 3 vertices (got 1)", id="one-vertex"),
     pytest.param([[0, 0, 0], [1, 0, 0], [0, 1, 0]], "Field.mask: ring must be an (n, 2) array of x, y (got shape (3, 3))",
                  id="three-columns"),
     pytest.param([[0, 0], [1, 0], [math.nan, 1]],

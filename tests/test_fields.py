@@ -207,3 +207,47 @@ def test_generators_refuse_a_lattice_a_field_cannot_hold():
     with pytest.raises(ValueError) as info:
         fields.synth_isochore(qt.Lattice(0, 0, 0.0, 10, 5, 5), 30.0, 5.0, VG, 1)
     assert str(info.value) == "synth_isochore: lattice spacing must be finite and non-zero (got xinc=0.0, yinc=10.0)"
+
+
+def random_lattice(seed):
+    """A seeded random lattice: any rotation, either flip, spacings of either sign, and node
+    counts from 0 up."""
+    rng = np.random.default_rng(seed)
+    sign = rng.choice([-1.0, 1.0], 2)
+    counts = [int(n) for n in rng.integers(1, 22, 2)]
+    if seed % 4 == 3:  # every fourth lattice has no node: 0 x n or n x 0
+        counts[seed % 8 == 7] = 0
+    return qt.Lattice(float(rng.uniform(-1e5, 1e6)), float(rng.uniform(-1e5, 7e6)),
+                      float(sign[0] * rng.uniform(5, 60)), float(sign[1] * rng.uniform(5, 60)), *counts,
+                      rotation_deg=float(rng.uniform(-720, 720)), yflip=bool(rng.integers(0, 2)))
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_every_function_on_random_lattices(seed):
+    lat = random_lattice(seed)
+    rows = data(lat, 25, seed)
+    same(outcome(lambda: fields.sgs(rows, lat, VG, 8, 400.0, seed)),
+         outcome(lambda: qt.sgs_flat(rows.tolist(), lat, VG, 8, 400.0, seed)))
+    same(outcome(lambda: fields.local_kriging(rows, lat, VG, 8, 400.0)),
+         outcome(lambda: qt.local_kriging_grid_flat(rows.tolist(), lat, VG, 8, 400.0)))
+    same(outcome(lambda: fields.synth_isochore(lat, 30.0, 5.0, VG, seed)),
+         outcome(lambda: qt.synth_isochore_flat(lat, 30.0, 5.0, VG, seed)))
+    same(outcome(lambda: fields.synth_trend_map(lat, VG, seed)), outcome(lambda: qt.synth_trend_map_flat(lat, VG, seed)))
+    same(outcome(lambda: fields.synth_dome_surface(lat, 100.0, 1.2, 10.0, 2.0, VG, seed)),
+         outcome(lambda: qt.synth_dome_surface_flat(lat, 100.0, 1.2, 10.0, 2.0, VG, seed)))
+    # a second lattice over the same ground, turned and flipped the other way
+    other = qt.Lattice(lat.xori + 30.0, lat.yori - 20.0, 7.0, -9.0, 15, 12, rotation_deg=lat.rotation_deg + 33.0,
+                       yflip=not lat.yflip)
+    f = Field(np.random.default_rng(seed).normal(size=(lat.ncol, lat.nrow)), lat)
+    for method in ("bilinear", "nearest"):
+        same(outcome(lambda: fields.resample(f, other, method)),
+             outcome(lambda: qt.resample_flat(f.to_flat()[0], lat, other, method)))
+    x, y = f.xy()
+    assert [(a.hex(), b.hex()) for a, b in zip(x.ravel().tolist(), y.ravel().tolist())] == [
+        tuple(v.hex() for v in lat.node_xy(i, j)) for i in range(lat.ncol) for j in range(lat.nrow)]
+    if f.values.size:
+        level = float(np.median(f.values))
+        ring = outcome(lambda: fields.closure_outline(f, level))
+        theirs = outcome(lambda: qt.closure_outline(f.to_nested(), lat, level))
+        assert (ring[0], ring[1].tolist() if ring[0] == "ok" else ring[1:]) == (
+            theirs[0], theirs[1] if theirs[0] == "ok" else theirs[1:])

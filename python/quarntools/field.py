@@ -93,9 +93,8 @@ def as_rows(data: Any, width: int, who: str, what: str, labels: str) -> FloatArr
         arr = arr.reshape(0, width)
     if arr.ndim != 2 or arr.shape[1] != width:
         raise ValueError(f"{who}: {what} must be an (n, {width}) array of {labels} (got shape {arr.shape})")
-    bad = ~np.isfinite(arr).all(axis=1)
-    if bad.any():
-        k = int(np.argmax(bad))
+    if not np.isfinite(arr).all():
+        k = int(np.argmax(~np.isfinite(arr).all(axis=1)))
         values = ", ".join(f"{name}={float(v)!r}" for name, v in zip(labels.split(", "), arr[k]))
         raise ValueError(f"{who}: row {k} of {what} is not finite ({values}); drop or fill it first")
     return arr
@@ -391,7 +390,8 @@ class Field:
         ----------
         ring : array_like
             ``(n, 2)`` vertices ``[x, y]``, n >= 3, closed implicitly (a repeated first vertex
-            at the end changes nothing), e.g. the result of ``closure_outline``.
+            at the end changes nothing), e.g. the result of ``closure_outline``. An empty ring
+            (``closure_outline`` without a closure) encloses no node.
 
         Returns
         -------
@@ -404,9 +404,11 @@ class Field:
         Raises
         ------
         ValueError
-            Fewer than 3 vertices, another shape, or a non-finite vertex (named by its index).
+            One or two vertices, another shape, or a non-finite vertex (named by its index).
         """
         verts = as_rows(ring, 2, "Field.mask", "ring", "x, y")
+        if verts.shape[0] == 0:  # no ring, no region: what closure_outline returns without a closure
+            return np.zeros(self.shape, dtype=bool)
         if verts.shape[0] < 3:
             raise ValueError(f"Field.mask: ring needs >= 3 vertices (got {verts.shape[0]})")
         x, y = self.xy()

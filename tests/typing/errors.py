@@ -45,3 +45,8 @@ shape: tuple[int, int] = qt.resample(surface, lat, lat)  # E: assignment
 kb = qt.synth_trajectory((0, 0), 0, 100, 10, 0)["kb"]  # E: typeddict-item
 ij = lat.world_to_intrinsic(0, 0)[0]  # E: index
 third = lat.step_vectors()[2]  # E: misc
+# the NumPy layer
+qt.Field([[0.0, 0.0]], lat)  # E: arg-type
+qt.spawn_seeds(1.5, 2)  # E: arg-type
+qt.Field.from_nested([[0.0] * 3] * 4, lat).sample([[0.0, 0.0]], method="cubic")  # E: arg-type
+qt.fields.synth_trend_map(lat, qt.Variogram("spherical", 0.0, 1.0, 1.0), 1, correlate_with=([[0.0]], 0.5))  # E: arg-type
