@@ -252,9 +252,8 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     # 4. Realizations.
     t1 = time.perf_counter()
     n = vc.realizations
-    real_seeds = spawn_seeds(seeds[S_REALIZATIONS], n)
     runner = run_realizations or _run_threads
-    results = runner(inputs, real_seeds, _threads(cfg), prog)
+    results = runner(inputs, seeds[S_REALIZATIONS], n, _threads(cfg), prog)
     timings["realizations"] = time.perf_counter() - t1
     stack = np.stack([r.porosity for r in results])
     pct = {name: gs.refine_bilinear(gs.percentile7(stack, q, axis=0), c, (fr.ncol, fr.nrow))
@@ -268,25 +267,41 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                  timings)
 
 
-def _run_threads(inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):
-    """Realizations on a thread pool (the simulation releases the interpreter lock), in order.
-    At most two per thread are in flight, so an interrupt stops the loop at once."""
-    n = len(seeds)
-    out: list[gs.RealizationVolumes] = []
+def _run_threads(inputs: gs.VolumeInputs, seed: int, n: int, threads: int, prog: Progress):
+    """Realizations through the ensemble runner on a thread pool (the simulation releases the
+    interpreter lock), reduced in order. At most two per thread are in flight, so an interrupt
+    stops the loop at once."""
+    from ..ensemble import run
+    from ..ensemble.reducers import Collect
+    from ..ensemble.workflows import VOLUME_KEYS, VolumetricsWorkflow
+
     workers = max(1, threads)
-    pool = ThreadPoolExecutor(max_workers=workers)
+    keys = ("porosity", *VOLUME_KEYS)
+    res = run(VolumetricsWorkflow(inputs), n, seed, workers=workers, window=2 * workers,
+              reducers=[Collect(k) for k in keys], progress=prog.bar)
+    cols = [res[k]["all"] for k in keys]
+    return [gs.RealizationVolumes(k, s, *(c[k] for c in cols[1:]), cols[0][k].values)
+            for k, s in enumerate(res.seeds)]
+
+
+class _Prepared(Exception):
+    def __init__(self, inputs: gs.VolumeInputs) -> None:
+        self.inputs = inputs
+
+
+def volume_inputs(cfg: AssetConfig, progress: Progress | None = None) -> tuple[gs.VolumeInputs, int]:
+    """The inputs of `cfg`'s volumetric realizations and the master seed they are spawned from:
+    the stages of `build_asset` before the realizations, which do not run. Realization ``k`` of
+    ``ensemble.run(VolumetricsWorkflow(inputs), n, seed)`` is then the asset's realization ``k``
+    for any ``n``. Raises ``AssetError`` as `build_asset` does."""
+    def stop(inputs: gs.VolumeInputs, seed: int, n: int, threads: int, prog: Progress):
+        raise _Prepared(inputs)
+
     try:
-        pending: dict[int, object] = {}
-        nxt = 0
-        for k in range(n):
-            while nxt < n and nxt < k + 2 * workers:
-                pending[nxt] = pool.submit(gs.realization_volumes, inputs, nxt, seeds[nxt])
-                nxt += 1
-            out.append(pending.pop(k).result())  # type: ignore[attr-defined]
-            prog.bar(k + 1, n)
-    finally:
-        pool.shutdown(wait=True, cancel_futures=True)
-    return out
+        build_asset(cfg, progress, stop)
+    except _Prepared as done:
+        return done.inputs, spawn_seeds(cfg.asset.seed, N_STAGES)[S_REALIZATIONS]
+    raise AssertionError("build_asset returned without running its realizations")
 
 
 def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, object]:

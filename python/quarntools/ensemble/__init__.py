@@ -16,9 +16,9 @@ volumetric digest of scalars) and optionally written to a Zarr store, one chunk 
 """
 
 from ._engine import EnsembleResult, run
-from .reducers import Moments, Percentiles, Summary
+from .reducers import Collect, Moments, Percentiles, Summary
 from .storage import StoreMismatchError
-from .workflows import LatticeDesc, SgsWorkflow, VariogramDesc
+from .workflows import LatticeDesc, SgsWorkflow, VariogramDesc, VolumetricsWorkflow
 
-__all__ = ["run", "EnsembleResult", "SgsWorkflow", "LatticeDesc", "VariogramDesc", "Moments",
-           "Percentiles", "Summary", "StoreMismatchError"]
+__all__ = ["run", "EnsembleResult", "SgsWorkflow", "VolumetricsWorkflow", "LatticeDesc", "VariogramDesc",
+           "Moments", "Percentiles", "Summary", "Collect", "StoreMismatchError"]

@@ -54,7 +54,21 @@ def _check_count(n: Any, seed: Any) -> None:
         raise ValueError(f"ensemble: seed must be an integer in [0, 2**64) (got {seed!r})")
 
 
-def _progress_bar(progress: bool | None, n: int, initial: int) -> Any:
+class _Callback:
+    def __init__(self, report: Callable[[int, int], Any], n: int, done: int) -> None:
+        self.report, self.n, self.done = report, n, done
+
+    def update(self, k: int) -> None:
+        self.done += k
+        self.report(self.done, self.n)
+
+    def close(self) -> None:
+        pass
+
+
+def _progress_bar(progress: bool | None | Callable[[int, int], Any], n: int, initial: int) -> Any:
+    if callable(progress):
+        return _Callback(progress, n, initial)
     if progress is None:
         progress = sys.stderr.isatty()
     if not progress:
@@ -68,7 +82,8 @@ def _progress_bar(progress: bool | None, n: int, initial: int) -> Any:
 
 def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = "threads",
         workers: int | None = None, reducers: Sequence[Any] | None = None,
-        store: str | os.PathLike[str] | None = None, progress: bool | None = None, *,
+        store: str | os.PathLike[str] | None = None,
+        progress: bool | None | Callable[[int, int], Any] = None, *,
         scheduler: str | None = None, window: int | None = None, config: str | None = None,
         scratch: str | os.PathLike[str] | None = None) -> EnsembleResult:
     """Run realizations ``0 .. n-1`` of `workflow` and reduce them as they arrive.
@@ -99,8 +114,9 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
         Zarr directory to write every realization to (one chunk each). If it holds an earlier,
         interrupted run of the same workflow, seed and `n`, the stored realizations are read back
         instead of recomputed and the final store is the one an uninterrupted run writes.
-    progress : bool, optional
-        Show a tqdm progress bar (default: when standard error is a terminal).
+    progress : bool or callable, optional
+        Show a tqdm progress bar (default: when standard error is a terminal), or call
+        ``progress(done, n)`` after every realization.
     scheduler : str, optional
         Address of a Dask scheduler (with ``executor="dask"``).
     window : int, optional

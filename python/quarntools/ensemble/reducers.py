@@ -196,6 +196,20 @@ class Summary:
         return d
 
 
+class Collect:
+    """Every value of a variable, in realization order (holds them all: for small values only)."""
+
+    def __init__(self, key: str) -> None:
+        self.key = key
+        self._values: list[Any] = []
+
+    def add(self, value: Any) -> None:
+        self._values.append(value)
+
+    def result(self) -> dict[str, Any]:
+        return {"all": self._values}
+
+
 def default_reducers(example: dict[str, Any], directory: str | os.PathLike[str] | None = None) -> list[Any]:
     """Moments and percentiles for every field variable, the digest for every scalar one."""
     out: list[Any] = []

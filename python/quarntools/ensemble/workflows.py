@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .. import _quarntools as _ext
-from ..field import Field, lattice_from_params, lattice_params
+from ..field import LATTICE_KEYS, Field, lattice_from_params, lattice_params
 
 
 _MODELS = ("spherical", "exponential", "gaussian", "nugget")
@@ -36,11 +36,13 @@ class LatticeDesc:
     yflip: bool = False
 
     @classmethod
-    def of(cls, lattice: _ext.Lattice | LatticeDesc) -> LatticeDesc:
-        """Describe `lattice`; a description is returned unchanged."""
+    def of(cls, lattice: Any) -> LatticeDesc:
+        """Describe `lattice` (a `Lattice`, or any object with the eight parameters as attributes)."""
         if isinstance(lattice, LatticeDesc):
             return lattice
         if not isinstance(lattice, _ext.Lattice):
+            if all(hasattr(lattice, k) for k in LATTICE_KEYS):
+                return cls(*(getattr(lattice, k) for k in LATTICE_KEYS))
             raise TypeError(f"LatticeDesc: expected a quarntools.Lattice (got {type(lattice).__name__})")
         return cls(*lattice_params(lattice))
 
@@ -154,3 +156,47 @@ class SgsWorkflow:
         return {"workflow": "sgs", "name": self.name, "data": self.data.tolist(),
                 "lattice": self.lattice.to_dict(), "variogram": self.variogram.to_dict(),
                 "max_neighbours": int(self.max_neighbours), "radius": float(self.radius)}
+
+
+#: The scalar variables of a volumetric realization, in the order of the asset's tables.
+VOLUME_KEYS = ("grv_m3", "ntg", "phi", "sw", "bo", "stoiip_sm3")
+
+
+@dataclass(frozen=True, eq=False)
+class VolumetricsWorkflow:
+    """The asset builder's volumetric realization (``quarntools.asset.realization_volumes``).
+
+    Realization ``k`` is a dict: ``porosity``, the simulated net-porosity Field on the
+    simulation lattice, and the floats ``grv_m3``, ``ntg``, ``phi`` (thickness-weighted net
+    porosity over the trap), ``sw``, ``bo`` and ``stoiip_sm3`` = GRV x NTG x phi x (1 - Sw) / Bo.
+
+    Parameters
+    ----------
+    inputs : quarntools.asset.VolumeInputs
+        Everything a realization needs (plain numbers and arrays).
+    """
+
+    inputs: Any
+    name: str = "porosity"
+
+    def __call__(self, index: int, seed: int) -> dict[str, Any]:
+        from ..asset.geoscience import realization_volumes
+
+        r = realization_volumes(self.inputs, index, seed)
+        out: dict[str, Any] = {"porosity": Field(r.porosity, LatticeDesc.of(self.inputs.sim_lattice).build())}
+        for key in VOLUME_KEYS:
+            out[key] = getattr(r, key)
+        return out
+
+    def describe(self) -> dict[str, Any]:
+        """Everything that determines the realizations, as plain JSON values."""
+        def plain(v: Any) -> Any:
+            if isinstance(v, np.ndarray):
+                return v.tolist()
+            if isinstance(v, (tuple, list)):
+                return [plain(x) for x in v]
+            if hasattr(v, "__dataclass_fields__"):
+                return {k: plain(getattr(v, k)) for k in v.__dataclass_fields__}
+            return v
+
+        return {"workflow": "volumetrics", "inputs": plain(self.inputs)}
