@@ -10,6 +10,7 @@ const char* prefix(ErrorKind k) {
     case ErrorKind::Io: return "I/O error: ";
     case ErrorKind::Parse: return "parse error: ";
     case ErrorKind::NotFound: return "not found: ";
+    case ErrorKind::Cancelled: return "cancelled: ";
   }
   return "";
 }
@@ -21,6 +22,7 @@ const char* kind_name(ErrorKind k) {
     case ErrorKind::Io: return "Io";
     case ErrorKind::Parse: return "Parse";
     case ErrorKind::NotFound: return "NotFound";
+    case ErrorKind::Cancelled: return "Cancelled";
   }
   return "";
 }

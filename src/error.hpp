@@ -8,7 +8,10 @@
 namespace quarn {
 
 /// Error kinds in tag order; the order is part of the contract.
-enum class ErrorKind : std::uint8_t { EmptyInput, InvalidGeometry, InvalidArgument, Io, Parse, NotFound };
+enum class ErrorKind : std::uint8_t {
+  EmptyInput, InvalidGeometry, InvalidArgument, Io, Parse, NotFound,
+  Cancelled,  ///< stopped through the thread's cancel hook (cancel.hpp); no result
+};
 
 /// A kind and a detail message. The message starts with the raising operation's name.
 struct CoreError {

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "cancel.hpp"
+
 namespace quarn {
 namespace {
 
@@ -39,6 +41,7 @@ Result<Field> resample(const Field& src, const Lattice& sl, const Lattice& targe
   // Column by column, so the output is written in memory order; every node is
   // computed on its own, so the order does not change a bit.
   for (std::size_t i = 0; i < target.ncol; ++i) {
+    if (cancel::poll_n(16 * target.nrow)) return cancel::error("resample");
     for (std::size_t j = 0; j < target.nrow; ++j) {
       const auto [x, y] = tf.to_world(static_cast<double>(i), static_cast<double>(j));
       if (!std::isfinite(x) || !std::isfinite(y)) continue;

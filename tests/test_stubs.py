@@ -306,3 +306,42 @@ CONFORMS = [
 @pytest.mark.parametrize(("value", "tp", "expected"), CONFORMS)
 def test_runtime_type_check_is_exact(value, tp, expected):
     assert _conforms(value, tp) is expected
+
+
+# ---- the surface tool writes the stubs' __all__ lists from the extension ----------------------
+
+SURFACE_TOOL = Path(__file__).resolve().parents[1] / "tools" / "surface"
+
+
+def _run_surface(*args):
+    return subprocess.run([sys.executable, str(SURFACE_TOOL), *args, str(PKG_DIR.parent)],
+                          capture_output=True, text=True, timeout=120)
+
+
+def test_surface_tool_finds_the_shipped_stubs_current():
+    proc = _run_surface("--check")
+    assert (proc.returncode, proc.stdout) == (0, "")
+
+
+STALE = [
+    pytest.param(lambda names: names[:-1], id="name-missing"),
+    pytest.param(lambda names: [names[0], names[2], names[1], *names[3:]], id="order-swapped"),
+    pytest.param(lambda names: [*names, "extra"], id="name-extra"),
+]
+
+
+@pytest.mark.parametrize("edit", STALE)
+def test_surface_tool_rewrites_stale_all_lists(tmp_path, edit):
+    for name in ("_quarntools.pyi", "__init__.pyi"):
+        text = (PKG_DIR / name).read_text(encoding="utf-8")
+        names = _stub_all(ast.parse(text))
+        block = "__all__ = [\n" + "".join(f'    "{n}",\n' for n in names) + "]\n"
+        assert block in text
+        stale = "__all__ = [\n" + "".join(f'    "{n}",\n' for n in edit(names)) + "]\n"
+        (tmp_path / name).write_text(text.replace(block, stale), encoding="utf-8")
+    check = _run_surface("--check", "--stubs", str(tmp_path))
+    assert (check.returncode, check.stdout) == (1, "stale: _quarntools.pyi, __init__.pyi\n")
+    write = _run_surface("--stubs", str(tmp_path))
+    assert (write.returncode, write.stdout) == (0, "rewrote: _quarntools.pyi, __init__.pyi\n")
+    for name in ("_quarntools.pyi", "__init__.pyi"):
+        assert (tmp_path / name).read_text(encoding="utf-8") == (PKG_DIR / name).read_text(encoding="utf-8")

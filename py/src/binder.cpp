@@ -1,10 +1,15 @@
 #include "binder.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qpy {
 namespace {
@@ -55,7 +60,51 @@ void set_error(PyObject* type, const std::string& msg) {
   if (text) PyErr_SetObject(type, text.get());
 }
 
-void raise_core_error(const quarn::CoreError& e) { set_error(PyExc_ValueError, e.display()); }
+void raise_core_error(const quarn::CoreError& e) {
+  if (e.kind == quarn::ErrorKind::Cancelled) {
+    // Stopped by the signal hook, whose handler set the exception; keep that one.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return;
+  }
+  set_error(PyExc_ValueError, e.display());
+}
+
+namespace {
+// The main thread's identity, looked up once with the lock held; 0 until then.
+std::atomic<unsigned long> g_main_thread{0};
+}  // namespace
+
+bool on_main_thread() {
+  unsigned long main = g_main_thread.load(std::memory_order_relaxed);
+  if (main == 0) {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref thread(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(thread ? PyObject_GetAttrString(thread.get(), "ident") : nullptr);
+    main = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (PyErr_Occurred()) {
+      PyErr_Clear();
+      return true;  // unknown: listen anyway, PyErr_CheckSignals ignores other threads
+    }
+    g_main_thread.store(main, std::memory_order_relaxed);
+  }
+  return PyThread_get_thread_ident() == main;
+}
+
+bool SignalWatch::hook(void* context) {
+  auto& w = *static_cast<SignalWatch*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (!w.started) {  // the first question only starts the clock
+    w.started = true;
+    w.due = now + kInterval;
+    return false;
+  }
+  if (now < w.due) return false;
+  w.due = now + kInterval;
+  if (w.released) PyEval_RestoreThread(*w.released);
+  w.raised = PyErr_CheckSignals() != 0;
+  if (w.released) *w.released = PyEval_SaveThread();
+  return w.raised;
+}
 
 void add_processing_note(const char* param) {
   if (!PyErr_Occurred()) return;
@@ -144,6 +193,77 @@ bool bind(const Signature& d, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return false;
   }
   return true;
+}
+
+namespace {
+
+// The repr() of a float: shortest round-trip digits, positional for exponents in
+// [-4, 16), else d.ddde+XX.
+std::string float_repr(double v) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  char buf[64];
+  const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific).ptr;
+  const std::string_view s(buf, static_cast<std::size_t>(end - buf));
+  const std::size_t e = s.find('e');
+  const int exp = std::stoi(std::string(s.substr(e + 1)));
+  std::string digits;
+  for (const char c : s.substr(0, e))
+    if (c != '.' && c != '-') digits += c;
+  std::string out;
+  if (v < 0 || std::signbit(v)) out += '-';
+  if (exp >= 16 || exp < -4) {
+    out += digits[0];
+    if (digits.size() > 1) {
+      out += '.';
+      out.append(digits, 1);
+    }
+    out += exp < 0 ? "e-" : "e+";
+    const int mag = exp < 0 ? -exp : exp;
+    if (mag < 10) out += '0';
+    out += std::to_string(mag);
+  } else if (exp < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exp - 1), '0');
+    out += digits;
+  } else {
+    const auto whole = static_cast<std::size_t>(exp) + 1;
+    if (digits.size() <= whole) {
+      out += digits;
+      out.append(whole - digits.size(), '0');
+      out += ".0";
+    } else {
+      out.append(digits, 0, whole);
+      out += '.';
+      out.append(digits, whole);
+    }
+  }
+  return out;
+}
+
+std::string default_text(const Default& d) {
+  switch (d.tag) {
+    case Default::Tag::None: return "None";
+    case Default::Tag::Float: return float_repr(d.f);
+    case Default::Tag::Int: return std::to_string(d.i);
+    case Default::Tag::Bool: return d.i != 0 ? "True" : "False";
+    case Default::Tag::Text: return std::string("'") + d.text + "'";  // plain option names only
+    default: return {};
+  }
+}
+
+}  // namespace
+
+std::string text_signature(const Signature& sig, Callable kind) {
+  std::string s = sig.name;
+  s += '(';
+  if (kind == Callable::Method) s += sig.count ? "$self, " : "$self";
+  for (std::size_t i = 0; i < sig.count; ++i) {
+    if (i) s += ", ";
+    s += sig[i].name;
+    if (sig[i].def.tag != Default::Tag::Required) s += '=' + default_text(sig[i].def);
+  }
+  return s + ')';
 }
 
 PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold) {

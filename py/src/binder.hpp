@@ -4,6 +4,7 @@
 #pragma once
 #include "pyref.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.hpp"
 #include "error.hpp"
 
 namespace qpy {
@@ -161,7 +163,8 @@ struct FunctionDef {
   const char* name;                  ///< Python name ("__new__" for constructors)
   const char* owner;                 ///< class name for methods and constructors, else null
   std::span<const Param<A>> params;
-  const char* doc;                   ///< "name(params)\n--\n\n" followed by the description
+  /// The description; the text signature line in front of it is made from the row.
+  const char* doc;
   Outcome (*call)(A&);
   /// Binding-only checks after every conversion, GIL held: they fill the members
   /// derived from converted ones (option values, shaped fields), or set an exception
@@ -170,6 +173,8 @@ struct FunctionDef {
   bool nogil = false;                ///< run `call` with the interpreter lock released
   const char* flat_name = nullptr;   ///< the twin returning flat buffers, if any
   const char* flat_doc = nullptr;
+
+  [[nodiscard]] const char* name_of(Form f) const { return f == Form::Flat ? flat_name : name; }
 };
 
 /// What binding needs of a row, whatever its argument struct.
@@ -188,6 +193,26 @@ const ParamHead& param_head(const void* params, std::size_t i) {
   return static_cast<const Param<A>*>(params)[i];
 }
 
+template <class A>
+Signature signature_of(const FunctionDef<A>& d, Form f) {
+  return {d.name_of(f), d.owner, d.params.data(), d.params.size(), &param_head<A>};
+}
+
+/// How a row is called from Python, for its text signature.
+enum class Callable : std::uint8_t { Function, Method, Static, Constructor };
+
+/// "name(p, q='x', r=0.0)": the parameters and defaults of the row as Python writes
+/// them, with `$self` first for methods and the class name for constructors.
+std::string text_signature(const Signature& sig, Callable kind);
+
+/// The docstring of a row: its text signature, "\n--\n\n", the description.
+template <const auto& D, Form F, Callable K>
+const char* docstring() {
+  static const std::string doc = text_signature(signature_of(D, F), K) + "\n--\n\n" +
+                                 (F == Form::Flat ? D.flat_doc : D.doc);
+  return doc.c_str();
+}
+
 /// Binds positional and keyword arguments to parameters (borrowed references, null
 /// where absent); false with the interpreter's TypeError set on a binding error.
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -197,21 +222,52 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
 /// or null when the parameter is absent (Default::none()).
 PyObject* argument_or_default(PyObject* obj, const Default& def, Ref& hold);
 
-/// Runs `call` with the interpreter lock released; an escaping C++ exception is
-/// rethrown once the lock is back.
+/// Whether this is the interpreter's main thread, the only one that sees signals.
+bool on_main_thread();
+
+/// The cancel hook (cancel.hpp) of one call: at most every kInterval of wall time it
+/// runs the interpreter's signal handlers, briefly taking the lock back when the call
+/// released it. A handler that raises (SIGINT's KeyboardInterrupt) stops the
+/// computation; its exception stays set for the dispatcher to return.
+struct SignalWatch {
+  static constexpr std::chrono::milliseconds kInterval{50};
+  PyThreadState** released = nullptr;  ///< the saved thread state while the lock is released
+  std::chrono::steady_clock::time_point due{};
+  bool started = false;
+  bool raised = false;
+
+  static bool hook(void* context);
+};
+
+/// Runs `call`, with the interpreter lock released when `nogil`, listening for signals
+/// on the main thread; then builds the result or maps the error. When a signal handler
+/// raised, its exception is returned and the core's result (if any) dropped. An
+/// escaping C++ exception is rethrown once the lock is back.
 template <class F>
-Outcome without_lock(F&& call) {
+PyObject* run_listening(F&& call, bool nogil) {
+  SignalWatch watch;
+  std::optional<quarn::cancel::Scope> scope;
+  if (on_main_thread()) scope.emplace(&SignalWatch::hook, &watch);
+  if (!nogil) {
+    Outcome out = call();
+    scope.reset();
+    if (watch.raised) return nullptr;
+    return out.finish();
+  }
   std::exception_ptr escaped;
   Outcome out = Outcome::python_error();
   PyThreadState* ts = PyEval_SaveThread();
+  watch.released = &ts;
   try {
     out = call();
   } catch (...) {
     escaped = std::current_exception();
   }
+  scope.reset();
   PyEval_RestoreThread(ts);
+  if (watch.raised) return nullptr;
   if (escaped) std::rethrow_exception(escaped);
-  return out;
+  return out.finish();
 }
 
 /// The dispatcher; every wrapper goes through it: bind, convert in parameter order,
@@ -219,9 +275,9 @@ Outcome without_lock(F&& call) {
 template <class A>
 PyObject* invoke(const FunctionDef<A>& d, Form form, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                  PyObject* kwnames) {
-  const char* name = form == Form::Flat ? d.flat_name : d.name;
+  const char* name = d.name_of(form);
   try {
-    const Signature sig{name, d.owner, d.params.data(), d.params.size(), &param_head<A>};
+    const Signature sig = signature_of(d, form);
     std::vector<PyObject*> objs;
     if (!bind(sig, args, nargs, kwnames, objs)) return nullptr;
     A a{};
@@ -242,8 +298,7 @@ PyObject* invoke(const FunctionDef<A>& d, Form form, PyObject* self, PyObject* c
     }
     if (d.check && !d.check(a)) return nullptr;
     // Every input is an owned copy now; the core may run without the interpreter lock.
-    if (!d.nogil) return d.call(a).finish();
-    return without_lock([&] { return d.call(a); }).finish();
+    return run_listening([&] { return d.call(a); }, d.nogil);
   } catch (...) {
     raise_from_cpp(name);
     return nullptr;
@@ -259,7 +314,12 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return invoke(D, F, self, args, nargs, kwnames);
 }
 
-/// The constructor of a class: `D.call` builds the instance from the class's arguments.
+/// The constructor of a class: calling it, and its text signature.
+struct CtorDef {
+  PyObject* (*call)(PyObject* args, PyObject* kwargs) = nullptr;
+  std::string (*signature)(const char* class_name) = nullptr;
+};
+
 template <const auto& D>
 PyObject* construct(PyObject* args, PyObject* kwargs) {
   return flatten_call(args, kwargs, D.name, [](PyObject* const* a, Py_ssize_t n, PyObject* kw, const void*) {
@@ -267,12 +327,24 @@ PyObject* construct(PyObject* args, PyObject* kwargs) {
   }, nullptr);
 }
 
+/// The constructor made from row `D` ("__new__").
+template <const auto& D>
+constexpr CtorDef constructor() {
+  return {&construct<D>, [](const char* class_name) {
+            Signature sig = signature_of(D, Form::Nested);
+            sig.name = class_name;
+            return text_signature(sig, Callable::Constructor);
+          }};
+}
+
 /// The method-table entry of a function, method or static method (or of its flat twin).
 template <const auto& D, Form F = Form::Nested>
 PyMethodDef method_entry(int extra_flags = 0) {
-  return {F == Form::Flat ? D.flat_name : D.name,
-          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D, F>)),
-          METH_FASTCALL | METH_KEYWORDS | extra_flags, F == Form::Flat ? D.flat_doc : D.doc};
+  const char* doc = !D.owner                       ? docstring<D, F, Callable::Function>()
+                    : (extra_flags & METH_STATIC) ? docstring<D, F, Callable::Static>()
+                                                   : docstring<D, F, Callable::Method>();
+  return {D.name_of(F), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<D, F>)),
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
 // Result builders shared by all areas.
@@ -320,7 +392,7 @@ PyObject* make_function(PyObject* module) {
 /// Export of a module-level function, or of its flat twin.
 template <const auto& D, Form F = Form::Nested>
 constexpr Export function_export() {
-  return {F == Form::Flat ? D.flat_name : D.name, &make_function<D, F>};
+  return {D.name_of(F), &make_function<D, F>};
 }
 
 }  // namespace qpy

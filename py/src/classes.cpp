@@ -20,7 +20,7 @@ PyObject* getter_trampoline(PyObject* self, void* closure) {
 PyObject* string_repr(const std::string& s) { return py_str(s); }
 
 PyTypeObject* create_type(const ClassDef& def, Py_ssize_t basicsize, destructor dealloc, newfunc tp_new) {
-  // The type lives for the rest of the process, and so do its getset table and name.
+  // The type lives for the rest of the process, and so do its getset table, name and doc.
   auto* getset = new PyGetSetDef[def.getters.size() + 1]();
   for (std::size_t i = 0; i < def.getters.size(); ++i) {
     const GetterDef& g = def.getters[i];
@@ -28,10 +28,11 @@ PyTypeObject* create_type(const ClassDef& def, Py_ssize_t basicsize, destructor 
                             const_cast<void*>(static_cast<const void*>(&g))};
   }
   auto* qualname = new std::string(std::string("quarntools._quarntools.") + def.name);
+  auto* doc = new std::string(def.ctor.signature ? def.ctor.signature(def.name) + "\n--\n\n" + def.doc : def.doc);
 
   std::vector<PyType_Slot> slots;
   slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc)});
-  slots.push_back({Py_tp_doc, const_cast<char*>(def.doc)});
+  slots.push_back({Py_tp_doc, const_cast<char*>(doc->c_str())});
   slots.push_back({Py_tp_getset, getset});
   if (def.methods) slots.push_back({Py_tp_methods, def.methods});
   if (def.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(def.repr)});

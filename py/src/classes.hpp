@@ -20,9 +20,10 @@ struct GetterDef {
 
 struct ClassDef {
   const char* name;               ///< "Lattice"
-  const char* doc;                ///< with a text-signature line when constructible
-  /// `construct<kNew>`, or null: calling the class raises TypeError.
-  PyObject* (*ctor)(PyObject* args, PyObject* kwargs);
+  const char* doc;                ///< the description
+  /// `constructor<kNew>()`; without one, calling the class raises TypeError. The
+  /// class docstring then opens with the constructor's text signature.
+  CtorDef ctor;
   PyMethodDef* methods;           ///< null-terminated, or null
   std::span<const GetterDef> getters;
   PyObject* (*repr)(PyObject* self);
@@ -53,7 +54,7 @@ void dealloc(PyObject* self) {
 
 template <class T>
 PyObject* tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return ClassOf<T>::def().ctor(args, kwargs);
+  return ClassOf<T>::def().ctor.call(args, kwargs);
 }
 
 template <class T>
@@ -70,7 +71,7 @@ PyTypeObject* type_of() {
   if (!t) {
     const ClassDef& def = ClassOf<T>::def();
     t = detail::create_type(def, static_cast<Py_ssize_t>(sizeof(Instance<T>)), &detail::dealloc<T>,
-                            def.ctor ? &detail::tp_new<T> : nullptr);
+                            def.ctor.call ? &detail::tp_new<T> : nullptr);
   }
   return t;
 }

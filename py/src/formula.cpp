@@ -106,8 +106,7 @@ const FunctionDef<FA> kFormulaInfo{
     .name = "formula_info",
     .owner = nullptr,
     .params = kInfoParams,
-    .doc = "formula_info(assignments)\n--\n\n"
-           "Dependency report of a block of assignment strings such as \"c = a * (1 - b)\",\n"
+    .doc = "Dependency report of a block of assignment strings such as \"c = a * (1 - b)\",\n"
            "without evaluating it. Returns a dict of lists: 'outputs' (targets in source\n"
            "order), 'order' (targets in evaluation order), 'params' ($names used) and\n"
            "'properties' (names the block reads but does not assign), the last two sorted.",
@@ -124,8 +123,7 @@ const FunctionDef<FA> kEvaluateFormula{
     .name = "evaluate_formula",
     .owner = nullptr,
     .params = kEvaluateParams,
-    .doc = "evaluate_formula(assignments, properties, params=None)\n--\n\n"
-           "Evaluate a block of assignments over `properties` (name -> list of floats, all\n"
+    .doc = "Evaluate a block of assignments over `properties` (name -> list of floats, all\n"
            "of one length) and scalar `params` (name -> float, written `$name`), in\n"
            "dependency order. Scalars broadcast. Functions: sqrt, log, log10, exp, abs,\n"
            "pow, min, max, clip, if. Returns a dict from each target to its list of values.",

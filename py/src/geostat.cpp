@@ -107,8 +107,7 @@ const FunctionDef<FitArgs> kFit{
     .name = "fit",
     .owner = "Variogram",
     .params = kFitParams,
-    .doc = "fit(model, experimental)\n--\n\n"
-           "Fit a `Variogram` of shape `model` to an `ExperimentalVariogram` by pair-count\n"
+    .doc = "Fit a `Variogram` of shape `model` to an `ExperimentalVariogram` by pair-count\n"
            "weighted least squares: the range by a coarse (400) then fine (100) grid search\n"
            "up to twice the largest lag, nugget and partial sill in closed form (non-negative)\n"
            "for each candidate range. 'nugget' fits the count-weighted mean semivariance.",
@@ -138,13 +137,12 @@ const GetterDef kVariogramGetters[] = {
 
 const ClassDef kVariogramClass{
     .name = "Variogram",
-    .doc = "Variogram(model, nugget, sill, range)\n--\n\n"
-           "An isotropic variogram model. `model` is 'nugget', 'spherical' ('sph'),\n"
+    .doc = "An isotropic variogram model. `model` is 'nugget', 'spherical' ('sph'),\n"
            "'exponential' ('exp') or 'gaussian' ('gauss'), case and surrounding spaces\n"
            "ignored; `sill` is the partial sill above `nugget`. gamma(0) = 0 and, for h > 0,\n"
            "gamma(h) = nugget + sill * f(h / range), with the exponential and Gaussian\n"
            "shapes scaled so that `range` is their practical range.",
-    .ctor = construct<kVariogramNew>,
+    .ctor = constructor<kVariogramNew>(),
     .methods = kVariogramMethods,
     .getters = kVariogramGetters,
     .repr = repr_of<Variogram>,
@@ -185,8 +183,7 @@ const FunctionDef<VA> kIsotropic{
     .name = "isotropic",
     .owner = "AnisotropicVariogram",
     .params = kVariogramParams,
-    .doc = "isotropic(model, nugget, sill, range)\n--\n\n"
-           "An `AnisotropicVariogram` with major = minor = vertical = `range` and azimuth 0.",
+    .doc = "An `AnisotropicVariogram` with major = minor = vertical = `range` and azimuth 0.",
     .call = [](VA& a) -> Outcome {
       return done(AnisotropicVariogram::isotropic(a.model, a.nugget, a.sill, a.range), wrap_ref<AnisotropicVariogram>);
     },
@@ -210,8 +207,7 @@ const FunctionDef<OffsetArgs> kAnisoDistance{
     .name = "anisotropic_distance",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
-    .doc = "anisotropic_distance($self, dx, dy, dz=0.0)\n--\n\n"
-           "The separation (dx east, dy north, dz up) scaled into units of the major range:\n"
+    .doc = "The separation (dx east, dy north, dz up) scaled into units of the major range:\n"
            "a separation of `minor` across the major axis, or of `vertical` along z, counts\n"
            "as `major`.",
     .call = [](OffsetArgs& a) -> Outcome {
@@ -223,8 +219,7 @@ const FunctionDef<OffsetArgs> kGammaOffset{
     .name = "gamma_offset",
     .owner = "AnisotropicVariogram",
     .params = kOffsetParams,
-    .doc = "gamma_offset($self, dx, dy, dz=0.0)\n--\n\n"
-           "Semivariance for the separation (dx east, dy north, dz up); 0 at zero separation.",
+    .doc = "Semivariance for the separation (dx east, dy north, dz up); 0 at zero separation.",
     .call = [](OffsetArgs& a) -> Outcome {
       return value(self_aniso(a).gamma_offset(a.dx, a.dy, a.dz), py_float);
     },
@@ -254,11 +249,10 @@ const GetterDef kAnisoGetters[] = {
 
 const ClassDef kAnisoClass{
     .name = "AnisotropicVariogram",
-    .doc = "AnisotropicVariogram(model, major, minor, vertical, azimuth, sill=1.0, nugget=0.0)\n--\n\n"
-           "A directional variogram model: ranges along the major axis (at `azimuth`,\n"
+    .doc = "A directional variogram model: ranges along the major axis (at `azimuth`,\n"
            "degrees clockwise from north), across it and vertically. Separations are scaled\n"
            "into units of the major range, then the shape of `model` applies as in `Variogram`.",
-    .ctor = construct<kAnisoNew>,
+    .ctor = constructor<kAnisoNew>(),
     .methods = kAnisoMethods,
     .getters = kAnisoGetters,
     .repr = repr_of<AnisotropicVariogram>,
@@ -295,7 +289,7 @@ const ClassDef kExperimentalClass{
     .name = "ExperimentalVariogram",
     .doc = "An omnidirectional experimental variogram: one entry per non-empty lag class.\n"
            "Made only by `experimental_variogram`; feed it to `Variogram.fit`.",
-    .ctor = nullptr,
+    .ctor = {},
     .methods = nullptr,
     .getters = kExperimentalGetters,
     .repr = experimental_repr,
@@ -330,8 +324,7 @@ const FunctionDef<EA> kExperimentalVariogram{
     .name = "experimental_variogram",
     .owner = nullptr,
     .params = kExperimentalParams,
-    .doc = "experimental_variogram(coords, lag, n_lags)\n--\n\n"
-           "Omnidirectional experimental semivariogram of rows `[x, y, z]` (value in z):\n"
+    .doc = "Omnidirectional experimental semivariogram of rows `[x, y, z]` (value in z):\n"
            "every pair is binned by its horizontal separation g into class floor(g / lag)\n"
            "when g < n_lags * lag. Empty classes are dropped. Returns an\n"
            "`ExperimentalVariogram`.",
@@ -384,8 +377,7 @@ const FunctionDef<KA> kLocalKriging{
     .name = "local_kriging_grid",
     .owner = nullptr,
     .params = kKrigingParams,
-    .doc = "local_kriging_grid(coords, lattice, variogram, max_neighbours, radius)\n--\n\n"
-           "Ordinary kriging of rows `[x, y, z]` onto every node of `lattice` with the\n"
+    .doc = "Ordinary kriging of rows `[x, y, z]` onto every node of `lattice` with the\n"
            "`max_neighbours` nearest data within `radius` (coincident data are averaged\n"
            "first). Returns `(estimate, variance)` as nested lists `field[col][row]`; nodes\n"
            "without data in range, or with a singular system, are NaN in both.",
@@ -396,8 +388,7 @@ const FunctionDef<KA> kLocalKriging{
     .check = kriging_check,
     .nogil = true,
     .flat_name = "local_kriging_grid_flat",
-    .flat_doc = "local_kriging_grid_flat(coords, lattice, variogram, max_neighbours, radius)\n--\n\n"
-                "As `local_kriging_grid`, with both fields as flat little-endian f64 buffers in\n"
+    .flat_doc = "As `local_kriging_grid`, with both fields as flat little-endian f64 buffers in\n"
                 "(ncol, nrow) row-major order. Returns `(estimate_bytes, variance_bytes, (ncol, nrow))`.",
 };
 

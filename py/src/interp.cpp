@@ -46,8 +46,7 @@ const FunctionDef<IA> kInterp1d{
     .name = "interp1d",
     .owner = nullptr,
     .params = kInterpParams,
-    .doc = "interp1d(x, y, query, method='linear', extrapolate=False)\n--\n\n"
-           "Interpolate `y`, given at the finite, strictly increasing knots `x`, at every\n"
+    .doc = "Interpolate `y`, given at the finite, strictly increasing knots `x`, at every\n"
            "position of `query`; returns one float per query, in order.\n\n"
            "`method`: 'linear'; 'nearest' (or 'closest', 'nn'; a tie goes to the lower\n"
            "knot); 'previous' (or 'prev', 'ffill'); 'next' (or 'bfill'); 'cubic' (or\n"

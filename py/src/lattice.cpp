@@ -52,8 +52,7 @@ const FunctionDef<SelfArgs> kStepVectors{
     .name = "step_vectors",
     .owner = "Lattice",
     .params = {},
-    .doc = "step_vectors($self)\n--\n\n"
-           "The world displacement of one step in +I and in +J: `([Ix, Iy], [Jx, Jy])`.",
+    .doc = "The world displacement of one step in +I and in +J: `([Ix, Iy], [Jx, Jy])`.",
     .call = [](SelfArgs& a) -> Outcome {
       return value(unwrap<Lattice>(a.self).step_vectors(), [](const std::array<std::array<double, 2>, 2>& s) {
         return py_tuple({py_pair_list({s[0][0], s[0][1]}), py_pair_list({s[1][0], s[1][1]})});
@@ -84,8 +83,7 @@ const FunctionDef<Reals> kIntrinsicToWorld{
     .name = "intrinsic_to_world",
     .owner = "Lattice",
     .params = kFiFj,
-    .doc = "intrinsic_to_world($self, fi, fj)\n--\n\n"
-           "World `(x, y)` of fractional intrinsic coordinates `(fi, fj)`.",
+    .doc = "World `(x, y)` of fractional intrinsic coordinates `(fi, fj)`.",
     .call = [](Reals& a) -> Outcome {
       return value(self_lattice(a).intrinsic_to_world(a.first, a.second), py_pair_tuple);
     },
@@ -95,8 +93,7 @@ const FunctionDef<Reals> kWorldToIntrinsic{
     .name = "world_to_intrinsic",
     .owner = "Lattice",
     .params = kXY,
-    .doc = "world_to_intrinsic($self, x, y)\n--\n\n"
-           "Fractional intrinsic `(fi, fj)` of a world point, or `None` where the inverse\n"
+    .doc = "Fractional intrinsic `(fi, fj)` of a world point, or `None` where the inverse\n"
            "is undefined (zero spacing, non-finite input or result).",
     .call = [](Reals& a) -> Outcome {
       return value(self_lattice(a).world_to_intrinsic(a.first, a.second), optional_pair);
@@ -107,8 +104,7 @@ const FunctionDef<Counts> kNodeXY{
     .name = "node_xy",
     .owner = "Lattice",
     .params = kIJ,
-    .doc = "node_xy($self, i, j)\n--\n\n"
-           "World `(x, y)` of node `(i, j)`; compatibility alias of `intrinsic_to_world`.",
+    .doc = "World `(x, y)` of node `(i, j)`; compatibility alias of `intrinsic_to_world`.",
     .call = [](Counts& a) -> Outcome {
       return value(self_lattice(a).node_xy(a.first, a.second), py_pair_tuple);
     },
@@ -118,7 +114,7 @@ const FunctionDef<Reals> kXYToIJ{
     .name = "xy_to_ij",
     .owner = "Lattice",
     .params = kXY,
-    .doc = "xy_to_ij($self, x, y)\n--\n\n",
+    .doc = "",
     .call = [](Reals& a) -> Outcome {
       return value(self_lattice(a).world_to_intrinsic(a.first, a.second), optional_pair);
     },
@@ -153,11 +149,10 @@ const GetterDef kLatticeGetters[] = {
 
 const ClassDef kLatticeClass{
     .name = "Lattice",
-    .doc = "Lattice(xori, yori, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)\n--\n\n"
-           "A regular 2-D lattice \u2014 the target grid geometry. Optional intrinsic\n"
+    .doc = "A regular 2-D lattice \u2014 the target grid geometry. Optional intrinsic\n"
            "`rotation_deg` (CCW from east to I) and `yflip` preserve the historic\n"
            "axis-aligned constructor defaults. World units throughout.",
-    .ctor = construct<kLatticeNew>,
+    .ctor = constructor<kLatticeNew>(),
     .methods = kLatticeMethods,
     .getters = kLatticeGetters,
     .repr = repr_of<Lattice>,
@@ -193,7 +188,7 @@ const FunctionDef<SelfArgs> kOrigin{
     .name = "origin",
     .owner = "Georef",
     .params = {},
-    .doc = "origin($self)\n--\n\nThe origin as an `[east, north]` world point.",
+    .doc = "The origin as an `[east, north]` world point.",
     .call = [](SelfArgs& a) -> Outcome {
       const Georef& g = self_georef(a);
       return value(std::pair{g.east0, g.north0}, py_pair_list);
@@ -222,8 +217,7 @@ const FunctionDef<PLA> kGeorefLattice{
     .name = "lattice",
     .owner = "Georef",
     .params = kGeorefLatticeParams,
-    .doc = "lattice($self, xinc, yinc, ncol, nrow, rotation_deg=0.0, yflip=False)\n--\n\n"
-           "A world-placed `Lattice` of `ncol \u00d7 nrow` nodes at spacing `(xinc, yinc)`,\n"
+    .doc = "A world-placed `Lattice` of `ncol \u00d7 nrow` nodes at spacing `(xinc, yinc)`,\n"
            "node `(0, 0)` pinned to this origin.",
     .call = [](PLA& a) -> Outcome {
       return done(self_georef(a).lattice(a.xinc, a.yinc, a.ncol, a.nrow, a.rotation_deg, a.yflip), wrap_ref<Lattice>);
@@ -241,7 +235,7 @@ const FunctionDef<PointArgs> kPlacePoint{
     .name = "place_point",
     .owner = "Georef",
     .params = kLocalParam,
-    .doc = "place_point($self, local)\n--\n\nTranslate a local `[x, y]` (from `(0, 0)`) into this world frame.",
+    .doc = "Translate a local `[x, y]` (from `(0, 0)`) into this world frame.",
     .call = [](PointArgs& a) -> Outcome { return value(self_georef(a).place_point(a.point), py_pair_list);
     },
 };
@@ -257,7 +251,7 @@ const FunctionDef<PointsArgs> kPlacePoints{
     .name = "place_points",
     .owner = "Georef",
     .params = kLocalsParam,
-    .doc = "place_points($self, locals)\n--\n\nTranslate a list of local `[x, y]` points into this world frame.",
+    .doc = "Translate a list of local `[x, y]` points into this world frame.",
     .call = [](PointsArgs& a) -> Outcome { return value(self_georef(a).place_points(a.points), py_pair_lists);
     },
 };
@@ -280,8 +274,7 @@ const FunctionDef<IA> kPlaceIntrinsic{
     .name = "place_intrinsic",
     .owner = "Georef",
     .params = kPlaceIntrinsicParams,
-    .doc = "place_intrinsic($self, intrinsic, rotation_deg=0.0, yflip=False)\n--\n\n"
-           "Place a local point through a rotated/flipped intrinsic frame.",
+    .doc = "Place a local point through a rotated/flipped intrinsic frame.",
     .call = [](IA& a) -> Outcome {
       return done(self_georef(a).place_intrinsic(a.intrinsic, a.rotation_deg, a.yflip), py_pair_list);
     },
@@ -299,15 +292,14 @@ const GetterDef kGeorefGetters[] = {
 
 const ClassDef kGeorefClass{
     .name = "Georef",
-    .doc = "Georef(east0=None, north0=None)\n--\n\n"
-           "A fictional **world-frame** origin (a UTM-style easting/northing) for placing a\n"
+    .doc = "A fictional **world-frame** origin (a UTM-style easting/northing) for placing a\n"
            "synthetic asset in the world \u2014 the default posture (the frame escapes the\n"
            "testing doctrine feeds trace to fixtures built in one tidy local frame). In\n"
            "quarnTools the georeference *is* the `Lattice`; `Georef` is a convenience over\n"
            "that: it builds a world-placed `Lattice` and translates locally-built points\n"
            "into the same frame. `Georef()` uses the documented fictional origin;\n"
            "`Georef(east0, north0)` a chosen one.",
-    .ctor = construct<kGeorefNew>,
+    .ctor = constructor<kGeorefNew>(),
     .methods = kGeorefMethods,
     .getters = kGeorefGetters,
     .repr = repr_of<Georef>,

@@ -59,8 +59,7 @@ const FunctionDef<RA> kResample{
     .name = "resample",
     .owner = nullptr,
     .params = kParams,
-    .doc = "resample(src_grid, src_georef, target, method='bilinear')\n--\n\n"
-           "Transfer a field `src_grid[col][row]` on lattice `src_georef` onto the nodes of\n"
+    .doc = "Transfer a field `src_grid[col][row]` on lattice `src_georef` onto the nodes of\n"
            "lattice `target` through world coordinates. `method` is 'bilinear' (hole-aware:\n"
            "a NaN nearest node gives NaN, other non-finite corners drop out) or 'nearest'.\n"
            "Target nodes outside the source extent are NaN. Returns nested lists.",
@@ -70,8 +69,7 @@ const FunctionDef<RA> kResample{
     .check = check_resample,
     .nogil = true,
     .flat_name = "resample_flat",
-    .flat_doc = "resample_flat(src_grid, src_georef, target, method='bilinear')\n--\n\n"
-                "As `resample`, with the source and the result as flat little-endian f64 buffers\n"
+    .flat_doc = "As `resample`, with the source and the result as flat little-endian f64 buffers\n"
                 "in (ncol, nrow) row-major order. Returns `(field_bytes, (ncol, nrow))`.",
 };
 

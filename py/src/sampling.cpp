@@ -53,11 +53,10 @@ const FunctionDef<SeedArgs> kRngNew{
 
 const ClassDef kRngClass{
     .name = "Rng",
-    .doc = "Rng(seed)\n--\n\n"
-           "A seeded random stream (ChaCha12) carried across sampler calls. Each\n"
+    .doc = "A seeded random stream (ChaCha12) carried across sampler calls. Each\n"
            "`sample`/`sample_n` call advances it, so one instance threaded through\n"
            "successive calls gives one continuous, reproducible stream.",
-    .ctor = construct<kRngNew>,
+    .ctor = constructor<kRngNew>(),
     .methods = nullptr,
     .getters = {},
     .repr = [](PyObject*) { return PyUnicode_FromString("Rng(<seeded stream>)"); },
@@ -116,7 +115,7 @@ const FunctionDef<SA> kUniform{
     .name = "uniform",
     .owner = "Sampler",
     .params = kTwoParams,
-    .doc = "uniform(lo, hi)\n--\n\nUniform on [lo, hi); needs finite lo < hi.",
+    .doc = "Uniform on [lo, hi); needs finite lo < hi.",
     .call = [](SA& a) -> Outcome {
       return done(Sampler::uniform(a.a, a.b), wrap_ref<Sampler>);
     },
@@ -126,7 +125,7 @@ const FunctionDef<SA> kNormal{
     .name = "normal",
     .owner = "Sampler",
     .params = kMeanSdParams,
-    .doc = "normal(mean, std_dev)\n--\n\nNormal(mean, std_dev); needs finite mean and std_dev > 0.",
+    .doc = "Normal(mean, std_dev); needs finite mean and std_dev > 0.",
     .call = [](SA& a) -> Outcome {
       return done(Sampler::normal(a.a, a.b), wrap_ref<Sampler>);
     },
@@ -136,8 +135,7 @@ const FunctionDef<SA> kLogNormal{
     .name = "lognormal",
     .owner = "Sampler",
     .params = kMeanSdParams,
-    .doc = "lognormal(mean, std_dev)\n--\n\n"
-           "Log-normal: ln(x) ~ Normal(mean, std_dev) (log-space parameters); draws are\n"
+    .doc = "Log-normal: ln(x) ~ Normal(mean, std_dev) (log-space parameters); draws are\n"
            "strictly positive.",
     .call = [](SA& a) -> Outcome {
       return done(Sampler::lognormal(a.a, a.b), wrap_ref<Sampler>);
@@ -148,8 +146,7 @@ const FunctionDef<SA> kTriangular{
     .name = "triangular",
     .owner = "Sampler",
     .params = kTriParams,
-    .doc = "triangular(min, mode, max)\n--\n\n"
-           "Triangular on [min, max] peaking at mode; needs min < max and min <= mode <= max.",
+    .doc = "Triangular on [min, max] peaking at mode; needs min < max and min <= mode <= max.",
     .call = [](SA& a) -> Outcome {
       return done(Sampler::triangular(a.a, a.b, a.c), wrap_ref<Sampler>);
     },
@@ -159,8 +156,7 @@ const FunctionDef<SA> kTruncatedNormal{
     .name = "truncated_normal",
     .owner = "Sampler",
     .params = kTruncParams,
-    .doc = "truncated_normal(mean, std_dev, lo, hi)\n--\n\n"
-           "Normal(mean, std_dev) truncated to [lo, hi], density renormalised (no mass\n"
+    .doc = "Normal(mean, std_dev) truncated to [lo, hi], density renormalised (no mass\n"
            "piles up at the bounds; compare `clamped`).",
     .call = [](SA& a) -> Outcome {
       return done(Sampler::truncated_normal(a.a, a.b, a.c, a.d),
@@ -172,8 +168,7 @@ const FunctionDef<SA> kClampedOf{
     .name = "clamped",
     .owner = "Sampler",
     .params = kTwoParams,
-    .doc = "clamped($self, lo, hi)\n--\n\n"
-           "A `Clamped` around a copy of this sampler: out-of-range draws snap to the\n"
+    .doc = "A `Clamped` around a copy of this sampler: out-of-range draws snap to the\n"
            "nearest bound (mass piles up at lo and hi; compare `truncated_normal`).",
     .call = [](SA& a) -> Outcome {
       return done(unwrap<Sampler>(a.self).clamped(a.a, a.b), wrap_ref<Clamped>);
@@ -184,7 +179,7 @@ const FunctionDef<DA> kSamplerSample{
     .name = "sample",
     .owner = "Sampler",
     .params = kSampleParams,
-    .doc = "sample($self, rng)\n--\n\nOne draw, advancing `rng`.",
+    .doc = "One draw, advancing `rng`.",
     .call = sample_one<Sampler>,
 };
 
@@ -192,7 +187,7 @@ const FunctionDef<DA> kSamplerSampleN{
     .name = "sample_n",
     .owner = "Sampler",
     .params = kSampleNParams,
-    .doc = "sample_n($self, n, rng)\n--\n\nA list of `n` draws, advancing `rng`.",
+    .doc = "A list of `n` draws, advancing `rng`.",
     .call = sample_many<Sampler>,
 };
 
@@ -200,7 +195,7 @@ const FunctionDef<DA> kSamplerSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Sampler",
     .params = kSampleNSeededParams,
-    .doc = "sample_n_seeded($self, n, seed)\n--\n\nA list of `n` draws from a fresh `Rng(seed)`.",
+    .doc = "A list of `n` draws from a fresh `Rng(seed)`.",
     .call = sample_many_seeded<Sampler>,
 };
 
@@ -224,7 +219,7 @@ const ClassDef kSamplerClass{
            "`truncated_normal`. Bounding: `truncated_normal` reshapes the density onto\n"
            "[lo, hi] (renormalised, no mass at the bounds), while `clamped(lo, hi)` snaps\n"
            "out-of-range draws to the nearest bound (mass piles up at lo and hi).",
-    .ctor = nullptr,
+    .ctor = {},
     .methods = kSamplerMethods,
     .getters = {},
     .repr = repr_of<Sampler>,
@@ -236,7 +231,7 @@ const FunctionDef<DA> kClampedSample{
     .name = "sample",
     .owner = "Clamped",
     .params = kSampleParams,
-    .doc = "sample($self, rng)\n--\n\nOne inner draw clamped into [lo, hi], advancing `rng`.",
+    .doc = "One inner draw clamped into [lo, hi], advancing `rng`.",
     .call = sample_one<Clamped>,
 };
 
@@ -244,7 +239,7 @@ const FunctionDef<DA> kClampedSampleN{
     .name = "sample_n",
     .owner = "Clamped",
     .params = kSampleNParams,
-    .doc = "sample_n($self, n, rng)\n--\n\nA list of `n` clamped draws, advancing `rng`.",
+    .doc = "A list of `n` clamped draws, advancing `rng`.",
     .call = sample_many<Clamped>,
 };
 
@@ -252,7 +247,7 @@ const FunctionDef<DA> kClampedSampleNSeeded{
     .name = "sample_n_seeded",
     .owner = "Clamped",
     .params = kSampleNSeededParams,
-    .doc = "sample_n_seeded($self, n, seed)\n--\n\nA list of `n` clamped draws from a fresh `Rng(seed)`.",
+    .doc = "A list of `n` clamped draws from a fresh `Rng(seed)`.",
     .call = sample_many_seeded<Clamped>,
 };
 
@@ -266,7 +261,7 @@ PyMethodDef kClampedMethods[] = {
 const ClassDef kClampedClass{
     .name = "Clamped",
     .doc = "A sampler whose draws are snapped into [lo, hi]; made by `Sampler.clamped`.",
-    .ctor = nullptr,
+    .ctor = {},
     .methods = kClampedMethods,
     .getters = {},
     .repr = repr_of<Clamped>,

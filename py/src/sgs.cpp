@@ -53,8 +53,7 @@ const FunctionDef<SA> kSgs{
     .name = "sgs",
     .owner = nullptr,
     .params = kSgsParams,
-    .doc = "sgs(coords, lattice, variogram, max_neighbours, radius, seed)\n--\n\n"
-           "One sequential Gaussian simulation on `lattice`, conditioned on `coords`\n"
+    .doc = "One sequential Gaussian simulation on `lattice`, conditioned on `coords`\n"
            "(rows `[x, y, z]`). The values are normal-score transformed, each datum\n"
            "snaps to its nearest node (data off the lattice only shape the transform),\n"
            "and the other nodes are simulated along a random path by simple kriging of\n"
@@ -70,8 +69,7 @@ const FunctionDef<SA> kSgs{
     .check = check_sgs,
     .nogil = true,
     .flat_name = "sgs_flat",
-    .flat_doc = "sgs_flat(coords, lattice, variogram, max_neighbours, radius, seed)\n--\n\n"
-                "As `sgs`, returning `(field_bytes, (ncol, nrow))`: one little-endian f64 buffer\n"
+    .flat_doc = "As `sgs`, returning `(field_bytes, (ncol, nrow))`: one little-endian f64 buffer\n"
                 "in `field[col][row]` order (`np.frombuffer(b, '<f8').reshape(ncol, nrow)`).",
 };
 

@@ -43,7 +43,7 @@ const FunctionDef<DataArgs> kMean{
     .name = "mean",
     .owner = nullptr,
     .params = kData,
-    .doc = "mean(data)\n--\n\nArithmetic mean of `data`. Errors on empty input.",
+    .doc = "Arithmetic mean of `data`. Errors on empty input.",
     .call = of_data<quarn::stats::mean>,
 };
 
@@ -51,7 +51,7 @@ const FunctionDef<DataArgs> kVariance{
     .name = "variance",
     .owner = nullptr,
     .params = kData,
-    .doc = "variance(data)\n--\n\nUnbiased sample variance (`n \u2212 1` denominator). A single value yields `0.0`.",
+    .doc = "Unbiased sample variance (`n \u2212 1` denominator). A single value yields `0.0`.",
     .call = of_data<quarn::stats::variance>,
 };
 
@@ -59,7 +59,7 @@ const FunctionDef<DataArgs> kStd{
     .name = "std",
     .owner = nullptr,
     .params = kData,
-    .doc = "std(data)\n--\n\nUnbiased sample standard deviation (`\u221avariance`).",
+    .doc = "Unbiased sample standard deviation (`\u221avariance`).",
     .call = of_data<quarn::stats::std_dev>,
 };
 
@@ -67,8 +67,7 @@ const FunctionDef<DataArgs> kPercentile{
     .name = "percentile",
     .owner = nullptr,
     .params = kDataP,
-    .doc = "percentile(data, p)\n--\n\n"
-           "The `p`-th percentile (`p` in `[0, 100]`), type-7 (Excel `PERCENTILE`\n"
+    .doc = "The `p`-th percentile (`p` in `[0, 100]`), type-7 (Excel `PERCENTILE`\n"
            "parity): `percentile([1, 2, 3, 4, 5], 25) == 2.0`.",
     .call = [](DataArgs& a) -> Outcome { return done(quarn::stats::percentile(a.data, a.p), py_float); },
 };
@@ -77,7 +76,7 @@ const FunctionDef<DataArgs> kMedian{
     .name = "median",
     .owner = nullptr,
     .params = kData,
-    .doc = "median(data)\n--\n\nThe median (50th percentile) of `data`.",
+    .doc = "The median (50th percentile) of `data`.",
     .call = of_data<quarn::stats::median>,
 };
 
@@ -104,8 +103,7 @@ const FunctionDef<WA> kWeightedMean{
     .name = "weighted_mean",
     .owner = nullptr,
     .params = kValuesWeights,
-    .doc = "weighted_mean(values, weights)\n--\n\n"
-           "Weighted arithmetic mean of `values` under `weights` (equal length,\n"
+    .doc = "Weighted arithmetic mean of `values` under `weights` (equal length,\n"
            "non-negative weights summing > 0).",
     .call = of_weighted<quarn::stats::weighted_mean>,
 };
@@ -114,8 +112,7 @@ const FunctionDef<WA> kWeightedVariance{
     .name = "weighted_variance",
     .owner = nullptr,
     .params = kValuesWeights,
-    .doc = "weighted_variance(values, weights)\n--\n\n"
-           "Weighted (reliability-weighted, unbiased) sample variance.",
+    .doc = "Weighted (reliability-weighted, unbiased) sample variance.",
     .call = of_weighted<quarn::stats::weighted_variance>,
 };
 
@@ -123,8 +120,7 @@ const FunctionDef<WA> kWeightedStd{
     .name = "weighted_std",
     .owner = nullptr,
     .params = kValuesWeights,
-    .doc = "weighted_std(values, weights)\n--\n\n"
-           "Weighted sample standard deviation (`\u221aweighted_variance`).",
+    .doc = "Weighted sample standard deviation (`\u221aweighted_variance`).",
     .call = of_weighted<quarn::stats::weighted_std>,
 };
 
@@ -132,8 +128,7 @@ const FunctionDef<WA> kWeightedPercentile{
     .name = "weighted_percentile",
     .owner = nullptr,
     .params = kValuesWeightsP,
-    .doc = "weighted_percentile(values, weights, p)\n--\n\n"
-           "The `p`-th weighted percentile (`p` in `[0, 100]`). Sorted ascending, each value\n"
+    .doc = "The `p`-th weighted percentile (`p` in `[0, 100]`). Sorted ascending, each value\n"
            "sits at the middle of its own weight interval on the [0, 1] scale; between those\n"
            "positions the result is linear, below the first it is the minimum and above the\n"
            "last the maximum. Equal weights interpolate between the midpoints (k + 0.5) / n.",
@@ -175,7 +170,7 @@ const FunctionDef<SelfArgs> kToDict{
     .name = "to_dict",
     .owner = "ReservoirSummary",
     .params = {},
-    .doc = "to_dict($self)\n--\n\nA new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
+    .doc = "A new dict with the keys 'p90', 'p50', 'p10' and 'mean', in that order.",
     .call = [](SelfArgs& a) -> Outcome { return value(unwrap<ReservoirSummary>(a.self), summary_dict); },
 };
 
@@ -188,7 +183,7 @@ const ClassDef kSummaryClass{
            "is the value exceeded 90 % of the time (statistical 10th percentile), `p10`\n"
            "the high (statistical 90th), so `p90 <= p50 <= p10`. Percentiles are type-7\n"
            "(Excel `PERCENTILE` parity). Read-only getters plus a `to_dict()`.",
-    .ctor = nullptr,
+    .ctor = {},
     .methods = kSummaryMethods,
     .getters = kSummaryGetters,
     .repr = repr_of<ReservoirSummary>,
@@ -198,8 +193,7 @@ const FunctionDef<DataArgs> kReservoirSummary{
     .name = "reservoir_summary",
     .owner = nullptr,
     .params = kData,
-    .doc = "reservoir_summary(data)\n--\n\n"
-           "Summarise `data` (one realization per element) into a [`ReservoirSummary`]\n"
+    .doc = "Summarise `data` (one realization per element) into a [`ReservoirSummary`]\n"
            "under the oil-industry P90 = low convention. Errors on empty input.",
     .call = [](DataArgs& a) -> Outcome {
       return done(quarn::sampling::reservoir_summary(a.data), wrap_ref<ReservoirSummary>);
@@ -235,8 +229,7 @@ const FunctionDef<AgA> kAggregate{
     .name = "aggregate",
     .owner = nullptr,
     .params = kAggregateParams,
-    .doc = "aggregate(segments, correlation='independent')\n--\n\n"
-           "Sum per-segment realization vectors index by index into a field total.\n\n"
+    .doc = "Sum per-segment realization vectors index by index into a field total.\n\n"
            "`segments` holds one list of realizations per segment; the result is as long\n"
            "as the shortest segment (later values are ignored), and `[]` when there are no\n"
            "segments or one is empty. `correlation` is the dependence assumption, matched\n"

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cancel.hpp"
 #include "format.hpp"
 #include "formula/block.hpp"
 
@@ -211,7 +212,7 @@ class Evaluator {
     for (const std::size_t i : b_.order)
       if (auto s = plan(i); !s) return std::move(s).error();
     for (const std::size_t i : b_.order)
-      if (!programs_[i].empty()) execute_program(i);
+      if (!programs_[i].empty() && !execute_program(i)) return cancel::error("evaluate_formula");
     const std::size_t n = have_len_ ? len_ : 1;
     Outputs out;
     out.reserve(slots_.size());
@@ -385,7 +386,8 @@ class Evaluator {
     return ok_status();
   }
 
-  void execute_program(std::size_t ai) {
+  // False when stopped through the cancel hook.
+  bool execute_program(std::size_t ai) {
     const std::vector<Instr>& prog = programs_[ai];
     double* out = slots_[ai].v.data();
     const std::size_t n = slots_[ai].v.size();
@@ -394,6 +396,7 @@ class Evaluator {
     std::vector<const double*> ptr(depth_max_ + 1);
     for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
       const std::size_t m = std::min(kChunk, n - i0);
+      if (cancel::poll_n(4 * m * prog.size())) return false;
       std::size_t sp = 0;
       for (std::size_t k = 0; k < prog.size(); ++k) {
         const Instr& in = prog[k];
@@ -409,6 +412,7 @@ class Evaluator {
       }
       if (prog.back().op == Op::Load) std::memcpy(out + i0, ptr[0], m * sizeof(double));
     }
+    return true;
   }
 
   const FormulaBlock& b_;

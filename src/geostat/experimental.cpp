@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <new>
 
+#include "cancel.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -130,6 +132,7 @@ Result<ExperimentalVariogram> experimental_variogram(std::span<const std::array<
   }
   const auto spare0 = static_cast<std::int32_t>(wide ? 0 : classes);
   for (std::size_t i = 0; i < n; ++i) {
+    if (cancel::poll_n(4 * (n - i))) return cancel::error("experimental_variogram");
     const double xi = xs[i], yi = ys[i], zi = zs[i];
     if (wide) {
       for (std::size_t j = i + 1; j < n; ++j) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cancel.hpp"
+
 namespace quarn::geostat {
 
 double fit_shape(VariogramModel model, double h, double a) {
@@ -84,6 +86,7 @@ RangeFit search(VariogramModel model, const ExperimentalVariogram& ev, double lo
   for (int j = 0; j < count; ++j) {
     const double a = static_cast<double>(j) * span / last + lo;
     if (!(a > 0.0)) continue;
+    if (cancel::poll_n(16 * ev.size())) break;  // the caller reports it
     const SillFit f = fit_sills(model, ev, a, shapes);
     if (!best.found || f.sse < best.fit.sse) best = {a, f, true};
   }
@@ -123,6 +126,7 @@ Result<Variogram> fit_variogram(VariogramModel model, const ExperimentalVariogra
     // Every lag is 0: no range is distinguishable, evaluate at the floor.
     best = {1e-9, fit_sills(model, ev, 1e-9, shapes), true};
   }
+  if (cancel::stopped()) return cancel::error("Variogram::fit");
   double range = best.range;
   if (!(range > 1e-9)) range = 1e-9;
   return Variogram::make(model, best.fit.nugget, best.fit.sill, range);

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "cancel.hpp"
 #include "geostat/neighbours.hpp"
 #include "gridding/kriging/prep.hpp"
 
@@ -109,6 +110,8 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
       prev_y = y;
       prev_far = want > 0 && found.size() == want ? found.back().distance : -1.0;
       if (found.empty()) continue;
+      if (cancel::poll(gridding::kriging::solve_work(found.size() + 1)))
+        return cancel::error("LocalKriging::krige");
       const auto k = gridding::kriging::ordinary_krige(data.x, data.y, data.z, found, variogram, buf, &cache);
       if (!k) continue;
       out.estimate.at(i, j) = k->estimate;

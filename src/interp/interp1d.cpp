@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "cancel.hpp"
 #include "format.hpp"
 
 namespace quarn::interp {
@@ -132,6 +133,7 @@ Result<std::vector<double>> interp1d(std::span<const double> x, std::span<const 
   Locator locate(x);
   std::vector<double> out(query.size());
   for (std::size_t qi = 0; qi < query.size(); ++qi) {
+    if ((qi & 4095) == 0 && cancel::poll_n(4096 * 16)) return cancel::error("interp1d");
     const double q = query[qi];
     if (std::isnan(q) || (!extrapolate && (q < x[0] || q > x[n - 1]))) {
       out[qi] = nan;

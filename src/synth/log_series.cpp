@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "cancel.hpp"
 #include "format.hpp"
 #include "sampling/stream.hpp"
 
@@ -95,6 +96,7 @@ Result<std::vector<double>> synth_log_series(std::span<const ZoneSpec> zones, do
     const SynthTransform& t = transforms[k];
     const auto end = static_cast<std::size_t>(starts[k] + counts[k]);
     for (; i < end; ++i) {
+      if ((i & 4095) == 0 && cancel::poll(4096 * 32)) return cancel::error("synth_log_series");
       const double d = stream.draw_standard_normal();
       z[i] = i == 0 ? d : g * d + rho * z[i - 1];
       y[i] = t.apply(z[i]);
@@ -112,6 +114,7 @@ Result<std::vector<double>> synth_log_series(std::span<const ZoneSpec> zones, do
       const SynthTransform& t0 = transforms[k - 1];
       const SynthTransform& t1 = transforms[k];
       for (std::uint64_t j = 0; j < hi - lo; ++j) {
+        if ((j & 4095) == 0 && cancel::poll(4096 * 32)) return cancel::error("synth_log_series");
         const double r = static_cast<double>(j) / len;
         const double w = r < 1.0 ? r : 1.0;
         const double f = w * (t1.location - t0.location) + t0.location;
@@ -133,8 +136,8 @@ std::vector<std::uint8_t> facies_column(std::uint64_t n, double depth_step, doub
   sampling::Stream stream = sampling::seeded_rng(seed);
   const std::vector<double> z = ar1_driver(n, rho, stream);
   std::vector<std::uint8_t> facies(z.size());
-  for (std::size_t i = 0; i < z.size(); ++i) facies[i] = z[i] > threshold ? 1 : 0;
-  return facies;
+  cancel::each(z.size(), [&](std::size_t i) { facies[i] = z[i] > threshold ? 1 : 0; });
+  return facies;  // callers check cancel::stopped()
 }
 
 Result<std::vector<std::uint8_t>> synth_facies_series(std::uint64_t n, double depth_step, double ntg_target,
@@ -147,7 +150,9 @@ Result<std::vector<std::uint8_t>> synth_facies_series(std::uint64_t n, double de
   if (!positive_finite(bed_scale_m))
     return invalid_argument("synth_facies_series: bed_scale_m must be finite and > 0");
   if (auto st = check_sample_count("synth_facies_series", n); !st.ok()) return std::move(st).error();
-  return facies_column(n, depth_step, ntg_target, bed_scale_m, seed);
+  std::vector<std::uint8_t> facies = facies_column(n, depth_step, ntg_target, bed_scale_m, seed);
+  if (cancel::stopped()) return cancel::error("synth_facies_series");
+  return facies;
 }
 
 Result<std::vector<double>> synth_por_with_facies(std::span<const std::uint8_t> facies, double depth_step,
@@ -166,7 +171,10 @@ Result<std::vector<double>> synth_por_with_facies(std::span<const std::uint8_t> 
   const double rho = std::exp(-depth_step / corr_length_m);
   sampling::Stream stream = sampling::seeded_rng(sampling::derive_seed(seed));
   std::vector<double> por = ar1_driver(facies.size(), rho, stream);
-  for (std::size_t i = 0; i < por.size(); ++i) por[i] = facies[i] != 0 ? sand->apply(por[i]) : shale->apply(por[i]);
+  if (cancel::stopped() || !cancel::each(por.size(), [&](std::size_t i) {
+        por[i] = facies[i] != 0 ? sand->apply(por[i]) : shale->apply(por[i]);
+      }))
+    return cancel::error("synth_por_with_facies");
   return por;
 }
 
@@ -185,11 +193,12 @@ Result<std::vector<double>> ntg_curve(std::span<const double> net_flag, double d
   prefix[0] = 0;
   for (std::size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + (net_flag[j] != 0.0 ? 1 : 0);
   std::vector<double> out(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    const std::size_t lo = j >= h ? j - static_cast<std::size_t>(h) : 0;
-    const std::size_t hi = n - j - 1 > h ? j + static_cast<std::size_t>(h) + 1 : n;
-    out[j] = static_cast<double>(prefix[hi] - prefix[lo]) / static_cast<double>(hi - lo);
-  }
+  if (!cancel::each(n, [&](std::size_t j) {
+        const std::size_t lo = j >= h ? j - static_cast<std::size_t>(h) : 0;
+        const std::size_t hi = n - j - 1 > h ? j + static_cast<std::size_t>(h) + 1 : n;
+        out[j] = static_cast<double>(prefix[hi] - prefix[lo]) / static_cast<double>(hi - lo);
+      }))
+    return cancel::error("ntg_curve");
   return out;
 }
 

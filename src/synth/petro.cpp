@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "cancel.hpp"
 #include "format.hpp"
 #include "sampling/stream.hpp"
 #include "synth/log_series.hpp"
@@ -231,11 +232,12 @@ Result<PetroCurves> synth_petro_curves(const PetroZoneSpec& zone, double depth_s
   PetroCurves out;
   out.phie = ar1_driver(n_samples, rho, stream);
   out.net_flag.resize(out.phie.size());
-  for (std::size_t i = 0; i < out.phie.size(); ++i) {
-    const double v = facies[i] != 0 ? cal.sand.apply(out.phie[i]) : cal.shale.apply(out.phie[i]);
-    out.phie[i] = v;
-    out.net_flag[i] = v >= zone.net_cutoff ? 1 : 0;
-  }
+  if (cancel::stopped() || !cancel::each(out.phie.size(), [&](std::size_t i) {
+        const double v = facies[i] != 0 ? cal.sand.apply(out.phie[i]) : cal.shale.apply(out.phie[i]);
+        out.phie[i] = v;
+        out.net_flag[i] = v >= zone.net_cutoff ? 1 : 0;
+      }))
+    return cancel::error("synth_petro_curves");
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "cancel.hpp"
 #include "geostat/nscore.hpp"
 #include "geostat/sgs/sweep.hpp"
 #include "sampling/stream.hpp"
@@ -55,7 +56,8 @@ Result<Field> synth_trend_map(const Lattice& lattice, const geostat::Variogram& 
       z.data[k] = s * z.data[k] + w * rho;
     }
   }
-  for (double& y : z.data) y = sampling::normal_cdf(y);
+  if (!cancel::each(z.data.size(), [&](std::size_t k) { z.data[k] = sampling::normal_cdf(z.data[k]); }))
+    return cancel::error("synth_trend_map");
   return z;
 }
 
@@ -104,13 +106,15 @@ Result<Field> synth_dome_surface(const Lattice& lattice, double relief, double a
   const double ay = max_of(h * 0.5 * 0.5 / sa, kTiny);
   const double wt = max_of(w, kTiny);
 
-  for (std::size_t i = 0; i < nc; ++i)
+  for (std::size_t i = 0; i < nc; ++i) {
+    if (cancel::poll_n(32 * nr)) return cancel::error("synth_dome_surface");
     for (std::size_t j = 0; j < nr; ++j) {
       const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
       const double dx = (x - cx) / ax, dy = (y - cy) / ay;
       double& v = out.data[i * nr + j];
       v = std::exp((dx * dx + dy * dy) * (-0.5)) * relief + ((x - xmin) / wt - 0.5) * tilt + v;
     }
+  }
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "cancel.hpp"
 #include "format.hpp"
 
 namespace quarn::synth {
@@ -105,6 +106,7 @@ std::vector<double> ar1_driver(std::uint64_t n, double rho, sampling::Stream& st
   const double r = rho >= 0.0 ? (rho <= 0.999999999 ? rho : 0.999999999) : 0.0;
   const double g = std::sqrt(1.0 - r * r);
   for (std::size_t i = 1; i < z.size(); ++i) {
+    if ((i & 4095) == 0 && cancel::poll(4096 * 8)) break;  // the caller reports it
     const double d = stream.draw_standard_normal();
     z[i] = z[i - 1] * r + d * g;
   }

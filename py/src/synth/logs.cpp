@@ -100,11 +100,10 @@ const GetterDef kZoneSpecGetters[] = {
 
 const ClassDef kZoneSpecClass{
     .name = "ZoneSpec",
-    .doc = "ZoneSpec(thickness_m, mean, std, corr_length_m)\n--\n\n"
-           "One zone of a synthetic log stack: thickness in metres, the target mean and\n"
+    .doc = "One zone of a synthetic log stack: thickness in metres, the target mean and\n"
            "standard deviation of a [0,1] property (0 < mean < 1, std^2 < mean (1 - mean)),\n"
            "and the depth autocorrelation length in metres.",
-    .ctor = construct<kZoneSpecNew>,
+    .ctor = constructor<kZoneSpecNew>(),
     .methods = nullptr,
     .getters = kZoneSpecGetters,
     .repr = repr_of<ZoneSpec>,
@@ -126,8 +125,7 @@ const FunctionDef<ZA> kZoneSampleCounts{
     .name = "zone_sample_counts",
     .owner = nullptr,
     .params = kCountsParams,
-    .doc = "zone_sample_counts(zones, depth_step)\n--\n\n"
-           "Samples per zone: round(thickness_m / depth_step), halves away from zero,\n"
+    .doc = "Samples per zone: round(thickness_m / depth_step), halves away from zero,\n"
            "saturated to the 64-bit range, at least 1. `depth_step` is not validated.",
     .call = [](ZA& a) -> Outcome {
       return value(quarn::synth::zone_sample_counts(a.zones, a.depth_step), py_counts);
@@ -145,8 +143,7 @@ const FunctionDef<ZA> kSynthLogSeries{
     .name = "synth_log_series",
     .owner = nullptr,
     .params = kLogSeriesParams,
-    .doc = "synth_log_series(zones, depth_step, transition_beds, seed)\n--\n\n"
-           "A depth-correlated [0,1] log over a zone stack (top first): one AR(1) normal\n"
+    .doc = "A depth-correlated [0,1] log over a zone stack (top first): one AR(1) normal\n"
            "driver through all zones, each zone mapped by its own moment-matched transform,\n"
            "parameters blended over `transition_beds` samples on each side of a boundary.",
     .call = [](ZA& a) -> Outcome {
@@ -176,8 +173,7 @@ const FunctionDef<FA> kSynthFaciesSeries{
     .name = "synth_facies_series",
     .owner = nullptr,
     .params = kFaciesParams,
-    .doc = "synth_facies_series(n, depth_step, ntg_target, bed_scale_m, seed)\n--\n\n"
-           "A sand (1) / shale (0) column of n samples: a truncated-Gaussian indicator of an\n"
+    .doc = "A sand (1) / shale (0) column of n samples: a truncated-Gaussian indicator of an\n"
            "AR(1) driver with coefficient exp(-depth_step / bed_scale_m), sand above the\n"
            "threshold that gives `ntg_target` in expectation.",
     .call = [](FA& a) -> Outcome {
@@ -218,9 +214,7 @@ const FunctionDef<PoA> kSynthPorWithFacies{
     .name = "synth_por_with_facies",
     .owner = nullptr,
     .params = kPorParams,
-    .doc = "synth_por_with_facies(facies, depth_step, sand_mean, sand_std, shale_mean, shale_std, "
-           "corr_length_m, seed)\n--\n\n"
-           "[0,1] porosity on a facies column (non-zero = sand): one shared AR(1) driver,\n"
+    .doc = "[0,1] porosity on a facies column (non-zero = sand): one shared AR(1) driver,\n"
            "each sample mapped through the sand or the shale moment-matched transform.",
     .call = [](PoA& a) -> Outcome {
       return done(quarn::synth::synth_por_with_facies(a.facies, a.depth_step, a.sand_mean, a.sand_std, a.shale_mean,
@@ -279,13 +273,11 @@ const GetterDef kPetroZoneSpecGetters[] = {
 
 const ClassDef kPetroZoneSpecClass{
     .name = "PetroZoneSpec",
-    .doc = "PetroZoneSpec(ntg_target, net_por_mean, net_por_std, nonnet_por_mean, nonnet_por_std, "
-           "bed_scale_m, correlation_len_m, net_cutoff=0.1)\n--\n\n"
-           "Targets of one zone's coupled porosity / net-flag curves: the net-to-gross, the\n"
+    .doc = "Targets of one zone's coupled porosity / net-flag curves: the net-to-gross, the\n"
            "mean and std of porosity among net samples, the shale porosity distribution,\n"
            "the facies bed scale and porosity correlation length (m), and the net cutoff.\n"
            "Feasibility is checked when curves are drawn.",
-    .ctor = construct<kPetroZoneSpecNew>,
+    .ctor = constructor<kPetroZoneSpecNew>(),
     .methods = nullptr,
     .getters = kPetroZoneSpecGetters,
     .repr = repr_of<PetroZoneSpec>,
@@ -309,8 +301,7 @@ const FunctionDef<PeA> kSynthPetroCurves{
     .name = "synth_petro_curves",
     .owner = nullptr,
     .params = kPetroParams,
-    .doc = "synth_petro_curves(zone, depth_step, n_samples, seed)\n--\n\n"
-           "Effective porosity and net flag (phie >= net_cutoff) of one zone, calibrated so\n"
+    .doc = "Effective porosity and net flag (phie >= net_cutoff) of one zone, calibrated so\n"
            "that the realised NTG and net-porosity moments match the `PetroZoneSpec`\n"
            "targets in expectation. Returns {'phie': [...], 'net_flag': [...]}.",
     .call = [](PeA& a) -> Outcome {
@@ -334,8 +325,7 @@ const FunctionDef<NtgArgs> kNtgCurve{
     .name = "ntg_curve",
     .owner = nullptr,
     .params = kNtgParams,
-    .doc = "ntg_curve(net_flag, depth_step, window_m)\n--\n\n"
-           "Centred running mean of a net flag (non-zero = net) over `window_m` metres,\n"
+    .doc = "Centred running mean of a net flag (non-zero = net) over `window_m` metres,\n"
            "truncated at the ends; at least 3 samples wide.",
     .call = [](NtgArgs& a) -> Outcome {
       return done(quarn::synth::ntg_curve(a.net_flag, a.depth_step, a.window_m), py_floats);

@@ -39,8 +39,7 @@ const FunctionDef<IA> kIsochore{
     .name = "synth_isochore",
     .owner = nullptr,
     .params = kIsochoreParams,
-    .doc = "synth_isochore(lattice, mean_thickness, variability, variogram, seed)\n--\n\n"
-           "Synthetic thickness map: an unconditional simulation with mean\n"
+    .doc = "Synthetic thickness map: an unconditional simulation with mean\n"
            "`mean_thickness`, standard deviation `variability` and the continuity of\n"
            "`variogram` (24 neighbours within max(1.5 * range, 4 node spacings)), clamped\n"
            "at zero. Returns nested lists `field[col][row]`.",
@@ -50,8 +49,7 @@ const FunctionDef<IA> kIsochore{
     },
     .nogil = true,
     .flat_name = "synth_isochore_flat",
-    .flat_doc = "synth_isochore_flat(lattice, mean_thickness, variability, variogram, seed)\n--\n\n"
-                "As `synth_isochore`, returning `(field_bytes, (ncol, nrow))` with one\n"
+    .flat_doc = "As `synth_isochore`, returning `(field_bytes, (ncol, nrow))` with one\n"
                 "little-endian f64 buffer in `field[col][row]` order.",
 };
 
@@ -108,8 +106,7 @@ const FunctionDef<TA> kTrend{
     .name = "synth_trend_map",
     .owner = nullptr,
     .params = kTrendParams,
-    .doc = "synth_trend_map(lattice, variogram, seed, correlate_with=None)\n--\n\n"
-           "Depositional trend map with values in [0, 1]: the normal distribution function\n"
+    .doc = "Depositional trend map with values in [0, 1]: the normal distribution function\n"
            "of a unit unconditional simulation. With `correlate_with=(field, rho)` the\n"
            "simulation is blended with the normal scores of `field[col][row]` (NaN nodes\n"
            "score 0) as sqrt(1 - rho^2) * z + rho * score, so the trend follows `field`\n"
@@ -121,8 +118,7 @@ const FunctionDef<TA> kTrend{
     .check = check_trend,
     .nogil = true,
     .flat_name = "synth_trend_map_flat",
-    .flat_doc = "synth_trend_map_flat(lattice, variogram, seed, correlate_with=None)\n--\n\n"
-                "As `synth_trend_map` (`correlate_with` still takes nested lists), returning\n"
+    .flat_doc = "As `synth_trend_map` (`correlate_with` still takes nested lists), returning\n"
                 "`(field_bytes, (ncol, nrow))` with one little-endian f64 buffer in\n"
                 "`field[col][row]` order.",
 };
@@ -164,8 +160,7 @@ const FunctionDef<DA> kDome{
     .name = "synth_dome_surface",
     .owner = nullptr,
     .params = kDomeParams,
-    .doc = "synth_dome_surface(lattice, relief, aspect, tilt, noise_variance, noise_variogram, seed)\n--\n\n"
-           "Synthetic structure: an elliptical Gaussian dome of height `relief` centred on\n"
+    .doc = "Synthetic structure: an elliptical Gaussian dome of height `relief` centred on\n"
            "the lattice's world bounding box (semi-axes a quarter of the extent, east-west\n"
            "stretched by sqrt(aspect) and north-south shrunk by it), a plane rising east\n"
            "from -tilt/2 to +tilt/2, and correlated noise of variance `noise_variance`\n"
@@ -178,8 +173,7 @@ const FunctionDef<DA> kDome{
     .check = check_dome,
     .nogil = true,
     .flat_name = "synth_dome_surface_flat",
-    .flat_doc = "synth_dome_surface_flat(lattice, relief, aspect, tilt, noise_variance, noise_variogram, seed)\n--\n\n"
-                "As `synth_dome_surface`, returning `(field_bytes, (ncol, nrow))` with one\n"
+    .flat_doc = "As `synth_dome_surface`, returning `(field_bytes, (ncol, nrow))` with one\n"
                 "little-endian f64 buffer in `field[col][row]` order.",
 };
 
@@ -203,8 +197,7 @@ const FunctionDef<CA> kClosureOutline{
     .name = "closure_outline",
     .owner = nullptr,
     .params = kClosureParams,
-    .doc = "closure_outline(surface, lattice, spill_depth)\n--\n\n"
-           "Outline of the largest region enclosed by the contour of `surface[col][row]`\n"
+    .doc = "Outline of the largest region enclosed by the contour of `surface[col][row]`\n"
            "at `spill_depth` (nodes with level < value lie inside), traced by marching\n"
            "squares over the lattice cells. Contours that leave the lattice or cross\n"
            "undefined (NaN) cells do not close. Returns the ring as a list of world\n"
@@ -234,8 +227,7 @@ const FunctionDef<SA> kStudyAreaOutline{
     .name = "study_area_outline",
     .owner = nullptr,
     .params = kStudyAreaParams,
-    .doc = "study_area_outline(xmin, ymin, xmax, ymax, corner_radius, arc_steps)\n--\n\n"
-           "Counter-clockwise ring of the rectangle `[xmin, xmax] x [ymin, ymax]` as a list\n"
+    .doc = "Counter-clockwise ring of the rectangle `[xmin, xmax] x [ymin, ymax]` as a list\n"
            "of `[x, y]` points (the first is not repeated). With `arc_steps` > 0 and a\n"
            "positive `corner_radius` (capped at half the shorter side) each corner is a\n"
            "circular arc of `arc_steps` segments, giving `4 * (arc_steps + 1)` points.",

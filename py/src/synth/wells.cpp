@@ -36,8 +36,7 @@ const FunctionDef<PA> kPlaceWells{
     .name = "place_wells",
     .owner = nullptr,
     .params = kPlaceWellsParams,
-    .doc = "place_wells(xmin, ymin, xmax, ymax, n, seed)\n--\n\n"
-           "`n` seeded uniform well heads in the extent [xmin, xmax) x [ymin, ymax),\n"
+    .doc = "`n` seeded uniform well heads in the extent [xmin, xmax) x [ymin, ymax),\n"
            "as `[x, y]` lists (x drawn before y). The same arguments and seed give the\n"
            "same points.",
     .call = [](PA& a) -> Outcome {
@@ -58,8 +57,7 @@ const FunctionDef<PolygonArgs> kPlaceWellsInPolygon{
     .name = "place_wells_in_polygon",
     .owner = nullptr,
     .params = kPlaceInPolygonParams,
-    .doc = "place_wells_in_polygon(polygon, n, seed)\n--\n\n"
-           "`n` seeded well heads inside `polygon` (a list of `[x, y]` vertices, implicitly\n"
+    .doc = "`n` seeded well heads inside `polygon` (a list of `[x, y]` vertices, implicitly\n"
            "closed; even-odd rule), by rejection sampling from its bounding box with at\n"
            "most max(10000, 10000 n) attempts. Fails rather than returning fewer points.",
     .call = [](PolygonArgs& a) -> Outcome {
@@ -89,8 +87,7 @@ const FunctionDef<TA> kTopsFromSurface{
     .name = "tops_from_surface",
     .owner = nullptr,
     .params = kTopsParams,
-    .doc = "tops_from_surface(surface, lattice, well_xy, residual, seed)\n--\n\n"
-           "One top per well: the surface `surface[col][row]` sampled bilinearly at the\n"
+    .doc = "One top per well: the surface `surface[col][row]` sampled bilinearly at the\n"
            "well's world `[x, y]`, plus one draw of the `residual` Sampler. The k-th\n"
            "well takes the k-th draw from `Rng(seed)`; wells outside the lattice or over\n"
            "an undefined (NaN) cell get NaN, and still consume their draw.",
@@ -181,8 +178,7 @@ const FunctionDef<TjA> kSynthTrajectory{
     .name = "synth_trajectory",
     .owner = nullptr,
     .params = kTrajectoryParams,
-    .doc = "synth_trajectory(wellhead_xy, kb_elevation, td, md_step, seed)\n--\n\n"
-           "A vertical well from the kelly bushing to `td` (m, positive down) with a\n"
+    .doc = "A vertical well from the kelly bushing to `td` (m, positive down) with a\n"
            "station every `md_step` m and one on `td`. Returns the columns\n"
            "{'md', 'x', 'y', 'z', 'tvd', 'incl', 'azim'} with z = kb_elevation - tvd.\n"
            "`seed` is reserved (validated, not used).",
@@ -225,10 +221,7 @@ const FunctionDef<TjA> kSynthTrajectoryProfile{
     .name = "synth_trajectory_profile",
     .owner = nullptr,
     .params = kProfileParams,
-    .doc = "synth_trajectory_profile(wellhead_xy, kb_elevation, td, md_step, seed, profile, kickoff_md=0.0, "
-           "build_rate_deg_per_30m=3.0, hold_incl_deg=45.0, azimuth_deg=0.0, drop_start_md=None, "
-           "drop_rate_deg_per_30m=3.0, final_incl_deg=0.0)\n--\n\n"
-           "A designed well path to MD `td`: 'vertical', 'build_hold' (kick off at\n"
+    .doc = "A designed well path to MD `td`: 'vertical', 'build_hold' (kick off at\n"
            "`kickoff_md`, build at `build_rate_deg_per_30m` to `hold_incl_deg` along\n"
            "`azimuth_deg`, hold) or 'build_hold_drop' (then drop from `drop_start_md` at\n"
            "`drop_rate_deg_per_30m` to `final_incl_deg`). Positions by minimum curvature;\n"
@@ -249,8 +242,7 @@ const FunctionDef<DoglegArgs> kMaxDoglegSeverity{
     .name = "max_dogleg_severity",
     .owner = nullptr,
     .params = kDoglegParams,
-    .doc = "max_dogleg_severity(md, incl, azim)\n--\n\n"
-           "Largest dogleg severity (deg/30 m) between consecutive stations with\n"
+    .doc = "Largest dogleg severity (deg/30 m) between consecutive stations with\n"
            "increasing MD (angles in degrees); 0.0 when there is no such pair.",
     .call = [](DoglegArgs& a) -> Outcome {
       return done(wells::max_dogleg_severity(a.md, a.incl, a.azim), py_float);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.hpp"
 #include "geostat/neighbours.hpp"
 #include "geostat/nscore.hpp"
 #include "geostat/sgs/correlation.hpp"
@@ -177,12 +178,15 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
 
   std::vector<std::size_t> path;  // node offsets col * nrow + row, built row-major
   path.reserve(nodes - w.known_v.size());
-  for (std::size_t j = 0; j < nr; ++j)
+  for (std::size_t j = 0; j < nr; ++j) {
+    if (cancel::poll_n(4 * nc)) return field;  // the caller reports it
     for (std::size_t i = 0; i < nc; ++i)
       if (std::isnan(field.data[i * nr + j])) path.push_back(i * nr + j);
+  }
 
   sampling::Stream rng = sampling::seeded_rng(seed);
   for (std::size_t k = path.size(); k-- > 1;) {
+    if ((k & 4095) == 0 && cancel::poll(4096 * 16)) return field;
     const auto u = static_cast<std::size_t>(rng.draw_index_inclusive(0, k));
     std::swap(path[k], path[u]);
   }
@@ -191,6 +195,7 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
     const std::size_t i = p / nr, j = p % nr;
     const auto [x0, y0] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
     w.neighbours(i, j, x0, y0, max_neighbours, radius);
+    if (cancel::poll(gridding::kriging::solve_work(w.nv.size() + 1))) break;  // the caller reports it
     double s = 0.0;
     bool with_sec = false;
     if (sec.values) {
@@ -268,7 +273,10 @@ Result<Field> sgs(std::span<const DataRow> data, const Lattice& lattice, const S
   }
 
   Field field = sweep(lattice, params.variogram, params.max_neighbours, params.radius, sec, seed, snapped);
-  for (double& v : field.data) v = ns.back_transform(v);
+  if (cancel::stopped() || !cancel::each(field.data.size(), [&](std::size_t k) {
+        field.data[k] = ns.back_transform(field.data[k]);
+      }))
+    return cancel::error("sgs");
   return field;
 }
 
@@ -282,6 +290,7 @@ Result<Field> sgs_unconditional(const Lattice& lattice, double mean, double vari
   if (variance == 0.0) return Field(lattice.ncol, lattice.nrow, mean);
 
   Field field = sweep(lattice, VariogramSpec(variogram), max_neighbours, radius, Secondary{}, seed, {});
+  if (cancel::stopped()) return cancel::error("sgs_unconditional");
   const double sd = std::sqrt(variance);
   for (double& v : field.data) v = v * sd + mean;
   return field;

@@ -5,6 +5,7 @@
 // reproducible bit for bit; see each function.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -21,6 +22,12 @@ namespace quarn::gridding::kriging {
 /// On success `a` holds L strictly below the diagonal (unit diagonal implied) and U on
 /// and above it. On failure `a` and `perm` hold partial work.
 [[nodiscard]] bool factorize(std::span<double> a, std::size_t m, std::span<std::size_t> perm);
+
+/// Work units (cancel.hpp) of filling, factorising and solving a d x d system.
+[[nodiscard]] inline std::int64_t solve_work(std::size_t d) {
+  const auto n = static_cast<std::int64_t>(d < 1000000 ? d : 1000000);
+  return n * n * n / 3 + 4 * n * n + 64;
+}
 
 /// Solves with a factorisation from factorize(): s[i] = rhs[perm[i]]; forward, for j
 /// ascending, s[j] -= (0 + sum over k < j ascending of a[j][k] * s[k]); backward, for c
