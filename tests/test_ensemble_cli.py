@@ -7,7 +7,7 @@ import pytest
 import quarntools as qt
 from quarntools import cli
 from quarntools.asset import build_asset, parse_config, realization_volumes
-from quarntools.asset.build import volume_inputs
+from quarntools.asset.build import realization_seed, volume_inputs
 
 xr = pytest.importorskip("xarray")
 
@@ -49,8 +49,8 @@ def threads_store(cfg_file, tmp_path_factory):
 
 
 def test_asset_realization_loop_runs_through_the_ensemble(asset):
-    inputs, master = volume_inputs(parse_config(SMALL))
-    seeds = qt.spawn_seeds(master, 9)
+    inputs, seeds = volume_inputs(parse_config(SMALL))
+    assert seeds == qt.spawn_seeds(realization_seed(parse_config(SMALL)), 9)
     assert [r.seed for r in asset.realizations] == seeds
     for k in (0, 4, 8):
         direct = realization_volumes(inputs, k, seeds[k])
@@ -112,5 +112,6 @@ def test_realizations_override_keeps_the_first_ones(asset):
     # the count is part of the configuration, but realization k does not depend on it
     cfg = parse_config(SMALL)
     more = dataclasses.replace(cfg, volumetrics=dataclasses.replace(cfg.volumetrics, realizations=3))
-    assert volume_inputs(more)[1] == volume_inputs(cfg)[1]
+    assert volume_inputs(more)[1] == volume_inputs(cfg)[1][:3]
+    assert realization_seed(more) == realization_seed(cfg)
     assert np.array_equal(volume_inputs(more)[0].weights, asset.volume_inputs.weights)

@@ -5,6 +5,7 @@ derived from the master seed, so one stage's knobs do not move another stage's d
 """
 from __future__ import annotations
 
+import functools
 import math
 import os
 import sys
@@ -160,7 +161,46 @@ def _threads(cfg: AssetConfig) -> int:
 
 def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                 run_realizations: Callable | None = None) -> Asset:
-    """Build the whole asset in memory. Raises ``AssetError`` when the structure does not close."""
+    """Build the whole asset in memory. Raises ``AssetError`` when the structure does not close.
+
+    ``run_realizations(inputs, seeds, threads, progress)`` runs the volumetric realizations and
+    returns ``realization_volumes(inputs, k, seeds[k])`` for every k, in order (default: a
+    thread pool); any executor that keeps that contract gives the same bits."""
+    prog = progress or Progress(enabled=False)
+    t0 = time.perf_counter()
+    asset, seeds = prepare_asset(cfg, prog)
+    t1 = time.perf_counter()
+    runner = run_realizations or functools.partial(_run_threads, realization_seed(cfg))
+    results = list(runner(asset.volume_inputs, seeds, _threads(cfg), prog))
+    asset.timings["realizations"] = time.perf_counter() - t1
+    complete_asset(asset, results)
+    asset.timings["build"] = time.perf_counter() - t0
+    prog.done()
+    return asset
+
+
+def volume_inputs(cfg: AssetConfig) -> tuple[gs.VolumeInputs, list[int]]:
+    """The inputs of the asset's volumetric realizations and their seeds (one per realization):
+    ``realization_volumes(inputs, k, seeds[k])`` is realization k of ``build_asset(cfg)``."""
+    asset, seeds = prepare_asset(cfg)
+    return asset.volume_inputs, seeds
+
+
+def complete_asset(asset: Asset, results: list[gs.RealizationVolumes]) -> None:
+    """Attach the realizations: node-wise P90/P50/P10 porosity (P90 = 10th percentile), and
+    realization 0 on the asset lattice."""
+    if not results:
+        raise AssetError("volumetrics: no realizations")
+    fr, c = asset.config.frame, asset.config.porosity.coarsen
+    stack = np.stack([r.porosity for r in results])
+    asset.porosity_pct = {name: gs.refine_bilinear(gs.percentile7(stack, q, axis=0), c, (fr.ncol, fr.nrow))
+                          for name, q in (("p90", 10), ("p50", 50), ("p10", 90))}
+    asset.porosity_sim = gs.refine_bilinear(results[0].porosity, c, (fr.ncol, fr.nrow))
+    asset.realizations = list(results)
+
+
+def prepare_asset(cfg: AssetConfig, progress: Progress | None = None) -> tuple[Asset, list[int]]:
+    """Every stage but the realizations: the asset without them, and the realization seeds."""
     prog = progress or Progress(enabled=False)
     timings: dict[str, float] = {}
     t0 = time.perf_counter()
@@ -248,25 +288,20 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                              (vc.sw_mean, vc.sw_std, vc.sw_min, vc.sw_max), (vc.bo_min, vc.bo_max))
     timings["porosity"] = time.perf_counter() - t1
 
-    # 4. Realizations.
-    t1 = time.perf_counter()
-    n = vc.realizations
-    runner = run_realizations or _run_threads
-    results = runner(inputs, seeds[S_REALIZATIONS], n, _threads(cfg), prog)
-    timings["realizations"] = time.perf_counter() - t1
-    stack = np.stack([r.porosity for r in results])
-    pct = {name: gs.refine_bilinear(gs.percentile7(stack, q, axis=0), c, (fr.ncol, fr.nrow))
-           for name, q in (("p90", 10), ("p50", 50), ("p10", 90))}
-    sim0 = gs.refine_bilinear(results[0].porosity, c, (fr.ncol, fr.nrow))
-    timings["build"] = time.perf_counter() - t0
-    prog.done()
-    return Asset(cfg, lat, top, base, iso, crest, crest_xy, spill,
-                 (float(nodes_x[spill_ij]), float(nodes_y[spill_ij])), contact, trap, closure, study,
-                 wells, control, names, kriged, kvar, sim0, pct, sim_geom, inputs, results, grv_m3,
-                 timings)
+    real_seeds = spawn_seeds(seeds[S_REALIZATIONS], vc.realizations)
+    asset = Asset(cfg, lat, top, base, iso, crest, crest_xy, spill,
+                  (float(nodes_x[spill_ij]), float(nodes_y[spill_ij])), contact, trap, closure, study,
+                  wells, control, names, kriged, kvar, np.full_like(top, np.nan), {}, sim_geom, inputs,
+                  [], grv_m3, timings)
+    return asset, real_seeds
 
 
-def _run_threads(inputs: gs.VolumeInputs, seed: int, n: int, threads: int, prog: Progress):
+def realization_seed(cfg: AssetConfig) -> int:
+    """The master seed of the volumetric realizations: their seeds are ``spawn_seeds(it, n)``."""
+    return spawn_seeds(cfg.asset.seed, N_STAGES)[S_REALIZATIONS]
+
+
+def _run_threads(master: int, inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):
     """Realizations through the ensemble runner on a thread pool (the simulation releases the
     interpreter lock), reduced in order. At most two per thread are in flight, so an interrupt
     stops the loop at once."""
@@ -276,31 +311,13 @@ def _run_threads(inputs: gs.VolumeInputs, seed: int, n: int, threads: int, prog:
 
     workers = max(1, threads)
     keys = ("porosity", *VOLUME_KEYS)
-    res = run(VolumetricsWorkflow(inputs), n, seed, workers=workers, window=2 * workers,
+    res = run(VolumetricsWorkflow(inputs), len(seeds), master, workers=workers, window=2 * workers,
               reducers=[Collect(k) for k in keys], progress=prog.bar)
+    if res.seeds != seeds:
+        raise AssertionError("build_asset: realization seeds differ from spawn_seeds(master, n)")
     cols = [res[k]["all"] for k in keys]
     return [gs.RealizationVolumes(k, s, *(c[k] for c in cols[1:]), cols[0][k].values)
             for k, s in enumerate(res.seeds)]
-
-
-class _Prepared(Exception):
-    def __init__(self, inputs: gs.VolumeInputs) -> None:
-        self.inputs = inputs
-
-
-def volume_inputs(cfg: AssetConfig, progress: Progress | None = None) -> tuple[gs.VolumeInputs, int]:
-    """The inputs of `cfg`'s volumetric realizations and the master seed they are spawned from:
-    the stages of `build_asset` before the realizations, which do not run. Realization ``k`` of
-    ``ensemble.run(VolumetricsWorkflow(inputs), n, seed)`` is then the asset's realization ``k``
-    for any ``n``. Raises ``AssetError`` as `build_asset` does."""
-    def stop(inputs: gs.VolumeInputs, seed: int, n: int, threads: int, prog: Progress):
-        raise _Prepared(inputs)
-
-    try:
-        build_asset(cfg, progress, stop)
-    except _Prepared as done:
-        return done.inputs, spawn_seeds(cfg.asset.seed, N_STAGES)[S_REALIZATIONS]
-    raise AssertionError("build_asset returned without running its realizations")
 
 
 def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, object]:

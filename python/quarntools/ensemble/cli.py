@@ -55,7 +55,7 @@ def run(args: argparse.Namespace) -> int:
 
     from .. import _quarntools as qt
     from ..asset import AssetError, ConfigError, config_to_dict, load_config
-    from ..asset.build import volume_inputs
+    from ..asset.build import realization_seed, volume_inputs
     from . import StoreMismatchError
     from . import run as run_ensemble
     from .workflows import VolumetricsWorkflow
@@ -73,11 +73,12 @@ def run(args: argparse.Namespace) -> int:
     cfg = dataclasses.replace(cfg, volumetrics=dataclasses.replace(cfg.volumetrics,
                                                                    realizations=args.realizations))
     try:
-        inputs, master = volume_inputs(cfg)
+        inputs, _ = volume_inputs(cfg)
     except AssetError as err:
         _err(str(err))
         return 1
     workflow = VolumetricsWorkflow(inputs)
+    master = realization_seed(cfg)
     n = args.realizations
     try:
         res = run_ensemble(workflow, n, master, executor=args.executor, workers=args.workers,
