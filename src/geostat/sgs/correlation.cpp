@@ -3,10 +3,7 @@
 #include <cmath>
 #include <variant>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUARN_RHO_X86 1
-#include <immintrin.h>
-#endif
+#include "simd_lanes.hpp"
 
 namespace quarn::geostat::sgs_detail {
 
@@ -56,55 +53,25 @@ void row_portable(const CorrelationModel& cm, double x0, double y0, const double
   for (std::size_t k = 0; k < n; ++k) out[k] = cm.rho(x0 - xs[k], y0 - ys[k]);
 }
 
-#ifdef QUARN_RHO_X86
+#ifdef QUARN_SIMD_X86
 namespace sse2 {
-struct V {
-  using R = __m128d;
-  static constexpr std::size_t W = 2;
-  static R load(const double* p) { return _mm_loadu_pd(p); }
-  static void store(double* p, R x) { _mm_storeu_pd(p, x); }
-  static R set1(double x) { return _mm_set1_pd(x); }
-  static R add(R x, R y) { return _mm_add_pd(x, y); }
-  static R sub(R x, R y) { return _mm_sub_pd(x, y); }
-  static R mul(R x, R y) { return _mm_mul_pd(x, y); }
-  static R div(R x, R y) { return _mm_div_pd(x, y); }
-  static R sqrt(R x) { return _mm_sqrt_pd(x); }
-  static R eq(R x, R y) { return _mm_cmpeq_pd(x, y); }
-  static R ge(R x, R y) { return _mm_cmpge_pd(x, y); }
-  static R is_nan(R x) { return _mm_cmpunord_pd(x, x); }
-  static R select(R mask, R x, R y) { return _mm_or_pd(_mm_and_pd(mask, x), _mm_andnot_pd(mask, y)); }
-};
+using V = simd::lanes::Sse2;
 #include "geostat/sgs/correlation_lanes.inc"
 }  // namespace sse2
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace avx2 {
-struct V {
-  using R = __m256d;
-  static constexpr std::size_t W = 4;
-  static R load(const double* p) { return _mm256_loadu_pd(p); }
-  static void store(double* p, R x) { _mm256_storeu_pd(p, x); }
-  static R set1(double x) { return _mm256_set1_pd(x); }
-  static R add(R x, R y) { return _mm256_add_pd(x, y); }
-  static R sub(R x, R y) { return _mm256_sub_pd(x, y); }
-  static R mul(R x, R y) { return _mm256_mul_pd(x, y); }
-  static R div(R x, R y) { return _mm256_div_pd(x, y); }
-  static R sqrt(R x) { return _mm256_sqrt_pd(x); }
-  static R eq(R x, R y) { return _mm256_cmp_pd(x, y, _CMP_EQ_OQ); }
-  static R ge(R x, R y) { return _mm256_cmp_pd(x, y, _CMP_GE_OQ); }
-  static R is_nan(R x) { return _mm256_cmp_pd(x, x, _CMP_UNORD_Q); }
-  static R select(R mask, R x, R y) { return _mm256_blendv_pd(y, x, mask); }
-};
+using V = simd::lanes::Avx2;
 #include "geostat/sgs/correlation_lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
-#endif  // QUARN_RHO_X86
+#endif  // QUARN_SIMD_X86
 
 }  // namespace
 
 CorrelationRowFn correlation_row(simd::Path path) noexcept {
-#ifdef QUARN_RHO_X86
+#ifdef QUARN_SIMD_X86
   if (simd::available(path)) {
     if (path == simd::Path::Sse2) return &sse2::row_lanes;
     if (path == simd::Path::Avx2) return &avx2::row_lanes;

@@ -4,10 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUARN_LU_X86 1
-#include <immintrin.h>
-#endif
+#include "simd_lanes.hpp"
 
 namespace quarn::gridding::kriging {
 
@@ -123,65 +120,27 @@ void solve_rows_pair(const double* a, const double* b, std::size_t m, std::size_
   }
 }
 
-#ifdef QUARN_LU_X86
+#ifdef QUARN_SIMD_X86
 namespace {
 
 namespace sse2 {
-struct V {
-  using R = __m128d;
-  static constexpr std::size_t W = 2;
-  static R load(const double* p) { return _mm_loadu_pd(p); }
-  static void store(double* p, R x) { _mm_storeu_pd(p, x); }
-  static R set1(double x) { return _mm_set1_pd(x); }
-  static R sub(R x, R y) { return _mm_sub_pd(x, y); }
-  static R mul(R x, R y) { return _mm_mul_pd(x, y); }
-  static R div(R x, R y) { return _mm_div_pd(x, y); }
-  static R gather(const double* p, std::size_t stride) { return _mm_setr_pd(p[0], p[stride]); }
-  static R mask(bool lo, bool hi) {
-    return _mm_castsi128_pd(_mm_set_epi64x(hi ? -1 : 0, lo ? -1 : 0));
-  }
-  static R lanes_below(std::size_t k) { return mask(k > 0, k > 1); }
-  static R lane_is(std::size_t k) { return mask(k == 0, k == 1); }
-  /// mask ? x : y, lane by lane (bit selection: exact).
-  static R select(R mask, R x, R y) { return _mm_or_pd(_mm_and_pd(mask, x), _mm_andnot_pd(mask, y)); }
-};
+using V = simd::lanes::Sse2;
 #include "gridding/kriging/lu_lanes.inc"
 }  // namespace sse2
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace avx2 {
-struct V {
-  using R = __m256d;
-  static constexpr std::size_t W = 4;
-  static R load(const double* p) { return _mm256_loadu_pd(p); }
-  static void store(double* p, R x) { _mm256_storeu_pd(p, x); }
-  static R set1(double x) { return _mm256_set1_pd(x); }
-  static R sub(R x, R y) { return _mm256_sub_pd(x, y); }
-  static R mul(R x, R y) { return _mm256_mul_pd(x, y); }
-  static R div(R x, R y) { return _mm256_div_pd(x, y); }
-  static R gather(const double* p, std::size_t stride) {
-    return _mm256_setr_pd(p[0], p[stride], p[2 * stride], p[3 * stride]);
-  }
-  static R lanes_below(std::size_t k) {
-    const auto n = static_cast<long long>(k);
-    return _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_set1_epi64x(n), _mm256_setr_epi64x(0, 1, 2, 3)));
-  }
-  static R lane_is(std::size_t k) {
-    const auto n = static_cast<long long>(k);
-    return _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_set1_epi64x(n), _mm256_setr_epi64x(0, 1, 2, 3)));
-  }
-  static R select(R mask, R x, R y) { return _mm256_blendv_pd(y, x, mask); }
-};
+using V = simd::lanes::Avx2;
 #include "gridding/kriging/lu_lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
 
 }  // namespace
-#endif  // QUARN_LU_X86
+#endif  // QUARN_SIMD_X86
 
 FactorizeFn factorize_kernel(simd::Path path) noexcept {
-#ifdef QUARN_LU_X86
+#ifdef QUARN_SIMD_X86
   if (!simd::available(path)) return &factorize_portable;
   switch (path) {
     case simd::Path::Sse2:
