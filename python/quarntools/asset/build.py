@@ -22,7 +22,6 @@ from ..seeds import spawn_seeds
 from . import geoscience as gs
 from .config import AssetConfig
 
-__all__ = ["AssetError", "Asset", "Well", "build_asset", "Progress"]
 
 # Stage seeds: index into spawn_seeds(master, N_STAGES); never reorder.
 (S_NOISE, S_ISOCHORE, S_TARGETS, S_AZIMUTH, S_RESIDUAL, S_LOGS, S_CONTROL_XY, S_CONTROL_LOGS,

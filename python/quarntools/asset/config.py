@@ -14,8 +14,6 @@ import tomllib
 from dataclasses import dataclass, field
 from typing import Any
 
-__all__ = ["ConfigError", "AssetConfig", "default_config", "default_toml", "load_config",
-           "parse_config", "config_to_dict"]
 
 SEED_MAX = 2**64 - 1
 

@@ -11,7 +11,6 @@ from ..io._deps import require
 from . import geoscience as gs
 from .build import ZONE_BELOW, ZONE_CAP, ZONE_RESERVOIR, Asset
 
-__all__ = ["write_figures"]
 
 _ZONE_COLOURS = {ZONE_CAP: "#bdbdbd", ZONE_RESERVOIR: "#f6d55c", ZONE_BELOW: "#9e9e9e"}
 

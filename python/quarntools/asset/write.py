@@ -20,7 +20,6 @@ from .build import Asset, Progress
 from .config import config_to_dict
 from .report import report_lines
 
-__all__ = ["OutputError", "write_asset", "check_output", "SURFACES"]
 
 SURFACES = ("top", "base", "isochore", "porosity_kriged", "porosity_p10", "porosity_p50", "porosity_p90")
 CRS_NOTE = ("local engineering frame: x easting and y northing in metres in an undefined projected "

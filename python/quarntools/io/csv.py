@@ -23,6 +23,7 @@ def cell(v: object) -> str:
 
 
 def write_csv(path: str, header: Sequence[str], rows: Iterable[Sequence[object]]) -> None:
+    """Write a header and rows, each value through ``cell``, with Unix line ends."""
     with open(path, "w", encoding="utf-8", newline="") as fh:
         w = _csv.writer(fh, lineterminator="\n")
         w.writerow(header)

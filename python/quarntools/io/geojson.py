@@ -21,11 +21,13 @@ def closed_ccw(ring: np.ndarray) -> list[list[float]]:
 
 
 def polygon_feature(ring: np.ndarray, properties: dict[str, Any]) -> dict[str, Any]:
+    """A GeoJSON Feature with one Polygon (closed counter-clockwise ring) and its properties."""
     return {"type": "Feature", "properties": properties,
             "geometry": {"type": "Polygon", "coordinates": [closed_ccw(ring)]}}
 
 
 def write_features(path: str, features: list[dict[str, Any]], name: str) -> None:
+    """Write a named FeatureCollection (no NaN allowed: it is not JSON)."""
     doc = {"type": "FeatureCollection", "name": name, "features": features}
     with open(path, "w", encoding="utf-8", newline="\n") as fh:
         json.dump(doc, fh, indent=1, allow_nan=False)

@@ -14,6 +14,7 @@ NULL = -999.25
 
 @dataclass(frozen=True)
 class LasCurve:
+    """One LAS curve: mnemonic, unit, description and its values (NaN is written as NULL)."""
     mnemonic: str
     unit: str
     descr: str

@@ -10,6 +10,7 @@ __all__ = ["sha256_file", "file_entries", "write_manifest"]
 
 
 def sha256_file(path: str) -> str:
+    """Hex sha256 of a file's bytes."""
     h = hashlib.sha256()
     with open(path, "rb") as fh:
         for chunk in iter(lambda: fh.read(1 << 20), b""):
@@ -33,6 +34,7 @@ def file_entries(root: str, kinds: dict[str, str]) -> list[dict[str, str]]:
 
 
 def write_manifest(path: str, doc: dict[str, Any]) -> None:
+    """Write the manifest document as indented JSON (no NaN allowed)."""
     with open(path, "w", encoding="utf-8", newline="\n") as fh:
         json.dump(doc, fh, indent=1, allow_nan=False)
         fh.write("\n")
