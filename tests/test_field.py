@@ -521,3 +521,10 @@ def test_xarray_missing_names_the_extra(monkeypatch, call):
     with pytest.raises(ImportError) as info:
         f.to_xarray() if call == "to_xarray" else Field.from_xarray(object())
     assert str(info.value) == f'Field.{call} needs xarray: pip install "quarntools[io]"'
+
+
+def test_to_xarray_shares_the_values():
+    pytest.importorskip("xarray")
+    f = Field(np.zeros((4, 3)), LAT43)
+    f.to_xarray()[1, 2] = 7.5
+    assert f.values[1, 2] == 7.5

@@ -469,7 +469,8 @@ class Field:
 
         Dimensions are ``("col", "row")``; 2-D coordinates ``x`` and ``y`` hold the world
         position of every node; ``attrs`` hold the eight lattice parameters (``yflip`` as 0 or 1
-        so that the array can be written to netCDF). Needs the ``io`` extra.
+        so that the array can be written to netCDF). The DataArray shares this field's values
+        (no copy). Needs the ``io`` extra.
 
         Parameters
         ----------

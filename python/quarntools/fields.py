@@ -2,9 +2,10 @@
 
 Each function takes the parameters of the extension function of the same name, with a
 `Field` in place of a ``(surface, lattice)`` pair and ``(n, 3)`` / ``(n, 2)`` arrays in place
-of row and point lists. It calls the extension's flat form once, so the values are bit for
-bit the extension's, and no nested lists are built on the way (``closure_outline`` and
-``tops_from_surface``, which the extension only offers for nested fields, are the exception).
+of row and point lists. It calls the extension's flat form once (``closure_outline`` and
+``tops_from_surface``, which have none, get the values array where they take nested lists; it
+crosses in one copy), so the values are bit for bit the extension's and no nested lists are
+built on the way.
 
 Unlike the extension, data rows must be finite: a row (or well position) with a NaN or
 infinite coordinate or value is refused with a ``ValueError`` that names the first such
@@ -142,7 +143,7 @@ def synth_trend_map(lattice: _ext.Lattice, variogram: _ext.Variogram, seed: int,
         if lattice_params(field.lattice) != lattice_params(lattice):
             raise ValueError(f"synth_trend_map: correlate_with field lies on {field.lattice!r}, not on {lattice!r}; "
                              "resample it onto the lattice first")
-        other = (field.to_nested(), rho)
+        other = (field.values, rho)
     return Field.from_flat(_ext.synth_trend_map_flat(lattice, variogram, seed, other), lattice)
 
 
@@ -175,7 +176,7 @@ def closure_outline(field: Field, spill_depth: float) -> FloatArray:
         when no ring closes. Bit for bit ``closure_outline(field.to_nested(), lattice, level)``.
     """
     field = _field(field, "closure_outline")
-    ring = _ext.closure_outline(field.to_nested(), field.lattice, spill_depth)
+    ring = _ext.closure_outline(field.values, field.lattice, spill_depth)
     return np.array(ring, dtype=np.float64).reshape(-1, 2)
 
 
@@ -201,7 +202,7 @@ def tops_from_surface(field: Field, well_xy: npt.ArrayLike, residual: _ext.Sampl
     """
     field = _field(field, "tops_from_surface")
     wells = as_rows(well_xy, 2, "tops_from_surface", "well_xy", "x, y")
-    tops = _ext.tops_from_surface(field.to_nested(), field.lattice, wells, residual, seed)
+    tops = _ext.tops_from_surface(field.values, field.lattice, wells, residual, seed)
     return np.array(tops, dtype=np.float64)
 
 
