@@ -539,6 +539,24 @@ def test_two_threads_match_a_serial_run(call):
     assert results[0] == results[1] == call()
 
 
+@pytest.mark.parametrize("seed", [11, 12])
+def test_log_series_coefficient_cap(seed):
+    # rho = exp(-step / corr_length) is capped at 0.999999999 = 1 - 1e-9: 1e12 and 1e15 m
+    # (1 - 5e-13, 1 - 5e-16) both run at the cap, 4e8 m (1 - 1.25e-9) just below it does not
+    def series(corr):
+        return qt.synth_log_series([qt.ZoneSpec(10, 0.2, 0.05, corr)], 0.5, 0, seed)
+
+    capped = series(1e12)
+    assert series(1e15) == capped
+    below = series(4e8)
+    assert below != capped and below[0] == capped[0]  # the first sample has no predecessor
+
+
+def test_log_series_capped_bits():
+    y = qt.synth_log_series([qt.ZoneSpec(10, 0.2, 0.05, 1e12)], 0.5, 0, 11)
+    assert [v.hex() for v in y[17:20]] == ["0x1.4f97fa47a661dp-3", "0x1.4f994bf550adep-3", "0x1.4f99348a8b707p-3"]
+
+
 # The calibration stops once both net residuals are below 1e-9. About half of all feasible
 # specs still take another Newton step between 1e-7 and 1e-9, which moves every sand
 # sample's bits; these are such specs, so the pins below notice a looser stop.
