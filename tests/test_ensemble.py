@@ -398,3 +398,13 @@ def test_ctrl_c_cancels_outstanding_work(tmp_path):
     assert proc.returncode != 0 and err.rstrip().endswith("KeyboardInterrupt")
     # at most the window (4) started after the signal; the other ~990 never ran
     assert len(list(tmp_path.iterdir())) <= started + 4
+
+
+@pytest.mark.parametrize(("rotation", "stored"), [pytest.param(-1e-20, 360.0, id="tiny-negative-stored-as-360"),
+                                                  pytest.param(-30.0, 330.0, id="negative"),
+                                                  pytest.param(720.0, 0.0, id="full-turns")])
+def test_lattice_desc_rebuilds_the_stored_rotation(rotation, stored):
+    lat = qt.Lattice(5.0, -3.0, 2.0, 4.0, 3, 2, rotation_deg=rotation, yflip=True)
+    back = pickle.loads(pickle.dumps(ensemble.LatticeDesc.of(lat))).lattice()
+    assert lat.rotation_deg == back.rotation_deg == stored
+    assert back.node_xy(2, 1) == lat.node_xy(2, 1)

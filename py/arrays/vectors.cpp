@@ -3,7 +3,6 @@
 // hands the result over as Vector buffers instead of lists of Python numbers.
 #include "vectors.hpp"
 
-#include <bit>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -45,23 +44,12 @@ PyObject* vector_dict(Items& items) {
 
 // ---- formulas -------------------------------------------------------------------
 
-struct FormulaArgs {
-  std::vector<std::string> assignments;
-  quarn::formula::Properties properties;
-  std::optional<quarn::formula::Params> params;
-};
 using FoA = FormulaArgs;
-
-constexpr Param<FoA> kFormulaParams[] = {
-    {"assignments", arg<&FoA::assignments, as_texts>},
-    {"properties", arg<&FoA::properties, as_properties>},
-    {"params", arg<&FoA::params, as_params>, Default::none()},
-};
 
 const FunctionDef<FoA> kEvaluateFormula{
     .name = "evaluate_formula",
     .owner = nullptr,
-    .params = kFormulaParams,
+    .params = kEvaluateParams,
     .doc = "quarntools.evaluate_formula with a dict of Vectors out (one per target).",
     .call = [](FoA& a) -> Outcome {
       const quarn::formula::Params none;
@@ -72,21 +60,7 @@ const FunctionDef<FoA> kEvaluateFormula{
 
 // ---- interpolation and aggregation ------------------------------------------------
 
-struct InterpArgs {
-  Floats x, y, query;
-  std::string method_name;
-  quarn::interp::Method method;
-  bool extrapolate;
-};
 using IA = InterpArgs;
-
-constexpr Param<IA> kInterpParams[] = {
-    {"x", arg<&IA::x, as_floats>},
-    {"y", arg<&IA::y, as_floats>},
-    {"query", arg<&IA::query, as_floats>},
-    {"method", arg<&IA::method_name, as_name>, Default::str("linear")},
-    {"extrapolate", arg<&IA::extrapolate, as_flag>, Default::flag(false)},
-};
 
 const FunctionDef<IA> kInterp1d{
     .name = "interp1d",
@@ -96,21 +70,11 @@ const FunctionDef<IA> kInterp1d{
     .call = [](IA& a) -> Outcome {
       return done(quarn::interp::interp1d(a.x, a.y, a.query, a.method, a.extrapolate), vec);
     },
-    .check = [](IA& a) { return parse_option(kInterpMethod, a.method_name, a.method); },
+    .check = resolve_method,
     .nogil = true,
 };
 
-struct AggregateArgs {
-  std::vector<Floats> segments;
-  std::string correlation_name;
-  quarn::sampling::Correlation correlation;
-};
 using AgA = AggregateArgs;
-
-constexpr Param<AgA> kAggregateParams[] = {
-    {"segments", arg<&AgA::segments, as_nested>},
-    {"correlation", arg<&AgA::correlation_name, as_name>, Default::str("independent")},
-};
 
 const FunctionDef<AgA> kAggregate{
     .name = "aggregate",
@@ -118,7 +82,7 @@ const FunctionDef<AgA> kAggregate{
     .params = kAggregateParams,
     .doc = "quarntools.aggregate with a Vector out.",
     .call = [](AgA& a) -> Outcome { return value(quarn::sampling::aggregate(a.segments, a.correlation), vec); },
-    .check = [](AgA& a) { return parse_option(kCorrelation, a.correlation_name, a.correlation); },
+    .check = resolve_correlation,
 };
 
 // ---- sampler draws ----------------------------------------------------------------
@@ -180,19 +144,7 @@ const FunctionDef<DA> kSampleNSeeded{
 
 // ---- synthetic logs -----------------------------------------------------------------
 
-struct ZonesArgs {
-  std::vector<ZoneSpec> zones;
-  double depth_step;
-  std::uint64_t transition_beds, seed;
-};
 using ZA = ZonesArgs;
-
-constexpr Param<ZA> kLogSeriesParams[] = {
-    {"zones", arg<&ZA::zones, as_zones>},
-    {"depth_step", arg<&ZA::depth_step, as_float>},
-    {"transition_beds", arg<&ZA::transition_beds, as_count>},
-    {"seed", arg<&ZA::seed, as_count>},
-};
 
 const FunctionDef<ZA> kSynthLogSeries{
     .name = "synth_log_series",
@@ -205,20 +157,7 @@ const FunctionDef<ZA> kSynthLogSeries{
     .nogil = true,
 };
 
-struct FaciesArgs {
-  std::uint64_t n;
-  double depth_step, ntg_target, bed_scale_m;
-  std::uint64_t seed;
-};
 using FA = FaciesArgs;
-
-constexpr Param<FA> kFaciesParams[] = {
-    {"n", arg<&FA::n, as_count>},
-    {"depth_step", arg<&FA::depth_step, as_float>},
-    {"ntg_target", arg<&FA::ntg_target, as_float>},
-    {"bed_scale_m", arg<&FA::bed_scale_m, as_float>},
-    {"seed", arg<&FA::seed, as_count>},
-};
 
 const FunctionDef<FA> kSynthFaciesSeries{
     .name = "synth_facies_series",
@@ -231,53 +170,7 @@ const FunctionDef<FA> kSynthFaciesSeries{
     .nogil = true,
 };
 
-// Facies from a 1-D C-contiguous buffer of integers in one pass (the value
-// of each item, as its __index__ gives it); anything else as the extension converts it.
-bool as_facies_fast(PyObject* o, Flags& out) {
-  if (!PyBytes_Check(o) && !PyByteArray_Check(o) && PyObject_CheckBuffer(o)) {
-    Py_buffer view{};
-    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) == 0) {
-      std::string f = view.format ? view.format : "B";
-      if (!f.empty() && (f[0] == '=' || f[0] == '@' || (f[0] == '<' && std::endian::native == std::endian::little)))
-        f.erase(0, 1);
-      const auto* p = static_cast<const unsigned char*>(view.buf);
-      const auto n = static_cast<std::size_t>(view.itemsize > 0 ? view.len / view.itemsize : 0);
-      bool taken = view.ndim == 1 && f.size() == 1 && std::string_view("bBhHiIlLqQ").find(f[0]) != std::string_view::npos;
-      if (taken) {
-        out.assign(n, 0);
-        const auto w = static_cast<std::size_t>(view.itemsize);
-        for (std::size_t i = 0; i < n; ++i) {
-          unsigned char any = 0;
-          for (std::size_t b = 0; b < w; ++b) any |= p[i * w + b];  // non-zero in any byte
-          out[i] = any != 0 ? 1 : 0;
-        }
-      }
-      PyBuffer_Release(&view);
-      if (taken) return true;
-    } else {
-      PyErr_Clear();
-    }
-  }
-  return as_facies(o, out);
-}
-
-struct PorArgs {
-  Flags facies;
-  double depth_step, sand_mean, sand_std, shale_mean, shale_std, corr_length_m;
-  std::uint64_t seed;
-};
 using PoA = PorArgs;
-
-constexpr Param<PoA> kPorParams[] = {
-    {"facies", arg<&PoA::facies, as_facies_fast>},
-    {"depth_step", arg<&PoA::depth_step, as_float>},
-    {"sand_mean", arg<&PoA::sand_mean, as_float>},
-    {"sand_std", arg<&PoA::sand_std, as_float>},
-    {"shale_mean", arg<&PoA::shale_mean, as_float>},
-    {"shale_std", arg<&PoA::shale_std, as_float>},
-    {"corr_length_m", arg<&PoA::corr_length_m, as_float>},
-    {"seed", arg<&PoA::seed, as_count>},
-};
 
 const FunctionDef<PoA> kSynthPorWithFacies{
     .name = "synth_por_with_facies",
@@ -292,19 +185,7 @@ const FunctionDef<PoA> kSynthPorWithFacies{
     .nogil = true,
 };
 
-struct PetroArgs {
-  std::optional<PetroZoneSpec> zone;
-  double depth_step;
-  std::uint64_t n_samples, seed;
-};
 using PeA = PetroArgs;
-
-constexpr Param<PeA> kPetroParams[] = {
-    {"zone", arg<&PeA::zone, as_held<PetroZoneSpec>>},
-    {"depth_step", arg<&PeA::depth_step, as_float>},
-    {"n_samples", arg<&PeA::n_samples, as_count>},
-    {"seed", arg<&PeA::seed, as_count>},
-};
 
 PyObject* py_curves(quarn::synth::PetroCurves& c) {
   Ref d(PyDict_New());
@@ -326,15 +207,6 @@ const FunctionDef<PeA> kSynthPetroCurves{
     },
     .nogil = true,
 };
-
-struct NtgArgs {
-  Floats net_flag;
-  double depth_step, window_m;
-};
-
-constexpr Param<NtgArgs> kNtgParams[] = {{"net_flag", arg<&NtgArgs::net_flag, as_floats>},
-                                         {"depth_step", arg<&NtgArgs::depth_step, as_float>},
-                                         {"window_m", arg<&NtgArgs::window_m, as_float>}};
 
 const FunctionDef<NtgArgs> kNtgCurve{
     .name = "ntg_curve",

@@ -99,11 +99,6 @@ PyObject* py_outputs(Outputs& outs) {
   return d.release();
 }
 
-struct FormulaArgs {
-  std::vector<std::string> assignments;
-  Properties properties;
-  std::optional<Params> params;
-};
 using FA = FormulaArgs;
 
 constexpr Param<FA> kInfoParams[] = {{"assignments", arg<&FA::assignments, as_texts>}};
@@ -117,12 +112,6 @@ const FunctionDef<FA> kFormulaInfo{
            "order), 'order' (targets in evaluation order), 'params' ($names used) and\n"
            "'properties' (names the block reads but does not assign), the last two sorted.",
     .call = [](FA& a) -> Outcome { return done(quarn::formula::formula_info(a.assignments), py_info); },
-};
-
-constexpr Param<FA> kEvaluateParams[] = {
-    {"assignments", arg<&FA::assignments, as_texts>},
-    {"properties", arg<&FA::properties, as_properties>},
-    {"params", arg<&FA::params, as_params>, Default::none()},
 };
 
 const FunctionDef<FA> kEvaluateFormula{

@@ -33,21 +33,7 @@ const Option<Method> kInterpMethod{kMethodNames, true, [](const std::string& key
 
 namespace {
 
-struct InterpArgs {
-  Floats x, y, query;
-  std::string method_name;
-  Method method;  ///< from method_name, in the check (lock held)
-  bool extrapolate;
-};
 using IA = InterpArgs;
-
-constexpr Param<IA> kInterpParams[] = {
-    {"x", arg<&IA::x, as_floats>},
-    {"y", arg<&IA::y, as_floats>},
-    {"query", arg<&IA::query, as_floats>},
-    {"method", arg<&IA::method_name, as_name>, Default::str("linear")},
-    {"extrapolate", arg<&IA::extrapolate, as_flag>, Default::flag(false)},
-};
 
 const FunctionDef<IA> kInterp1d{
     .name = "interp1d",
@@ -64,7 +50,7 @@ const FunctionDef<IA> kInterp1d{
     .call = [](IA& a) -> Outcome {
       return done(quarn::interp::interp1d(a.x, a.y, a.query, a.method, a.extrapolate), py_floats);
     },
-    .check = [](IA& a) { return parse_option(kInterpMethod, a.method_name, a.method); },
+    .check = resolve_method,
     .nogil = true,
 };
 

@@ -218,17 +218,7 @@ const Option<Correlation> kCorrelation{kCorrelationNames, true, [](const std::st
 
 namespace {
 
-struct AggregateArgs {
-  Nested segments;
-  std::string correlation_name;
-  Correlation correlation;  ///< from correlation_name, in the check
-};
 using AgA = AggregateArgs;
-
-constexpr Param<AgA> kAggregateParams[] = {
-    {"segments", arg<&AgA::segments, as_nested>},
-    {"correlation", arg<&AgA::correlation_name, as_name>, Default::str("independent")},
-};
 
 const FunctionDef<AgA> kAggregate{
     .name = "aggregate",
@@ -244,7 +234,7 @@ const FunctionDef<AgA> kAggregate{
            "Values are not validated: NaN and infinities are summed like any value.",
     .call = [](AgA& a) -> Outcome { return value(quarn::sampling::aggregate(a.segments, a.correlation), py_floats); },
     // The name is resolved before any summing, so a bad name fails even with no segments.
-    .check = [](AgA& a) { return parse_option(kCorrelation, a.correlation_name, a.correlation); },
+    .check = resolve_correlation,
 };
 
 const Export kExports[] = {

@@ -1,6 +1,9 @@
 // py/src/synth/logs.cpp: bindings of the synthetic logs: ZoneSpec, PetroZoneSpec,
 // zone stacks, facies and porosity series, petrophysics curves and the NTG curve.
+#include <bit>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <optional>
 #include <vector>
 
@@ -38,8 +41,34 @@ bool as_zones(PyObject* o, std::vector<ZoneSpec>& out) {
   return true;
 }
 
-// Facies as bytes (non-zero = sand), copied while the lock is held.
+// Facies as bytes (non-zero = sand), copied while the lock is held. A 1-D C-contiguous
+// buffer of integers crosses in one pass (each item's value, as its __index__ gives it);
+// unsigned 64-bit items, which may lie beyond int64, and everything else go item by item.
 bool as_facies(PyObject* o, Flags& out) {
+  if (!PyBytes_Check(o) && !PyByteArray_Check(o) && PyObject_CheckBuffer(o)) {
+    Py_buffer view{};
+    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) == 0) {
+      std::string f = view.format ? view.format : "B";
+      if (!f.empty() && (f[0] == '=' || f[0] == '@' || (f[0] == '<' && std::endian::native == std::endian::little)))
+        f.erase(0, 1);
+      const bool taken = view.ndim == 1 && f.size() == 1 && std::string_view("bBhHiIlq").find(f[0]) != std::string_view::npos;
+      if (taken) {
+        const auto* p = static_cast<const unsigned char*>(view.buf);
+        const auto w = static_cast<std::size_t>(view.itemsize);
+        const std::size_t n = w > 0 ? static_cast<std::size_t>(view.len) / w : 0;
+        out.assign(n, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+          unsigned char any = 0;
+          for (std::size_t b = 0; b < w; ++b) any |= p[i * w + b];  // non-zero in any byte
+          out[i] = any != 0 ? 1 : 0;
+        }
+      }
+      PyBuffer_Release(&view);
+      if (taken) return true;
+    } else {
+      PyErr_Clear();
+    }
+  }
   std::vector<std::int64_t> v;
   if (!as_ints(o, v)) return false;
   out.resize(v.size());
@@ -112,11 +141,6 @@ const ClassDef kZoneSpecClass{
 
 // ---- zone stacks --------------------------------------------------------------
 
-struct ZonesArgs {
-  std::vector<ZoneSpec> zones;
-  double depth_step;
-  std::uint64_t transition_beds, seed;
-};
 using ZA = ZonesArgs;
 
 constexpr Param<ZA> kCountsParams[] = {{"zones", arg<&ZA::zones, as_zones>},
@@ -131,13 +155,6 @@ const FunctionDef<ZA> kZoneSampleCounts{
     .call = [](ZA& a) -> Outcome {
       return value(quarn::synth::zone_sample_counts(a.zones, a.depth_step), py_counts);
     },
-};
-
-constexpr Param<ZA> kLogSeriesParams[] = {
-    {"zones", arg<&ZA::zones, as_zones>},
-    {"depth_step", arg<&ZA::depth_step, as_float>},
-    {"transition_beds", arg<&ZA::transition_beds, as_count>},
-    {"seed", arg<&ZA::seed, as_count>},
 };
 
 const FunctionDef<ZA> kSynthLogSeries{
@@ -155,20 +172,7 @@ const FunctionDef<ZA> kSynthLogSeries{
 
 // ---- facies and porosity -----------------------------------------------------
 
-struct FaciesArgs {
-  std::uint64_t n;
-  double depth_step, ntg_target, bed_scale_m;
-  std::uint64_t seed;
-};
 using FA = FaciesArgs;
-
-constexpr Param<FA> kFaciesParams[] = {
-    {"n", arg<&FA::n, as_count>},
-    {"depth_step", arg<&FA::depth_step, as_float>},
-    {"ntg_target", arg<&FA::ntg_target, as_float>},
-    {"bed_scale_m", arg<&FA::bed_scale_m, as_float>},
-    {"seed", arg<&FA::seed, as_count>},
-};
 
 const FunctionDef<FA> kSynthFaciesSeries{
     .name = "synth_facies_series",
@@ -184,23 +188,7 @@ const FunctionDef<FA> kSynthFaciesSeries{
     .nogil = true,
 };
 
-struct PorArgs {
-  Flags facies;
-  double depth_step, sand_mean, sand_std, shale_mean, shale_std, corr_length_m;
-  std::uint64_t seed;
-};
 using PoA = PorArgs;
-
-constexpr Param<PoA> kPorParams[] = {
-    {"facies", arg<&PoA::facies, as_facies>},
-    {"depth_step", arg<&PoA::depth_step, as_float>},
-    {"sand_mean", arg<&PoA::sand_mean, as_float>},
-    {"sand_std", arg<&PoA::sand_std, as_float>},
-    {"shale_mean", arg<&PoA::shale_mean, as_float>},
-    {"shale_std", arg<&PoA::shale_std, as_float>},
-    {"corr_length_m", arg<&PoA::corr_length_m, as_float>},
-    {"seed", arg<&PoA::seed, as_count>},
-};
 
 const FunctionDef<PoA> kSynthPorWithFacies{
     .name = "synth_por_with_facies",
@@ -275,19 +263,7 @@ const ClassDef kPetroZoneSpecClass{
     .repr = repr_of<PetroZoneSpec>,
 };
 
-struct PetroArgs {
-  std::optional<PetroZoneSpec> zone;
-  double depth_step;
-  std::uint64_t n_samples, seed;
-};
 using PeA = PetroArgs;
-
-constexpr Param<PeA> kPetroParams[] = {
-    {"zone", arg<&PeA::zone, as_held<PetroZoneSpec>>},
-    {"depth_step", arg<&PeA::depth_step, as_float>},
-    {"n_samples", arg<&PeA::n_samples, as_count>},
-    {"seed", arg<&PeA::seed, as_count>},
-};
 
 const FunctionDef<PeA> kSynthPetroCurves{
     .name = "synth_petro_curves",
@@ -303,15 +279,6 @@ const FunctionDef<PeA> kSynthPetroCurves{
 };
 
 // ---- NTG display curve ----------------------------------------------------------
-
-struct NtgArgs {
-  std::vector<double> net_flag;
-  double depth_step, window_m;
-};
-
-constexpr Param<NtgArgs> kNtgParams[] = {{"net_flag", arg<&NtgArgs::net_flag, as_floats>},
-                                         {"depth_step", arg<&NtgArgs::depth_step, as_float>},
-                                         {"window_m", arg<&NtgArgs::window_m, as_float>}};
 
 const FunctionDef<NtgArgs> kNtgCurve{
     .name = "ntg_curve",
