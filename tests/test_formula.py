@@ -302,6 +302,33 @@ def test_scalar_functions(rhs, expected):
     assert bits(qt.evaluate_formula(["y = " + rhs], {})["y"]) == bits([expected])
 
 
+# constant operands fold through the scalar operator table, not the vector kernels
+SCALAR_OPERATORS = [
+    pytest.param("2 <= 2", 1.0, id="le-equal"),
+    pytest.param("3 <= 2", 0.0, id="le-greater"),
+    pytest.param("2 < 2", 0.0, id="lt-equal"),
+    pytest.param("1 < 2", 1.0, id="lt-less"),
+    pytest.param("2 >= 2", 1.0, id="ge-equal"),
+    pytest.param("1 >= 2", 0.0, id="ge-less"),
+    pytest.param("2 > 2", 0.0, id="gt-equal"),
+    pytest.param("2 == 2", 1.0, id="eq"),
+    pytest.param("2 != 2", 0.0, id="ne-equal"),
+    pytest.param("(0 * -1) == 0", 1.0, id="eq-signed-zero"),
+    pytest.param("nan_p <= nan_p", 0.0, id="le-nan"),
+    pytest.param("nan_p >= nan_p", 0.0, id="ge-nan"),
+    pytest.param("nan_p == nan_p", 0.0, id="eq-nan"),
+    pytest.param("nan_p != nan_p", 1.0, id="ne-nan"),
+    pytest.param("7 - 2", 5.0, id="sub"),
+    pytest.param("7 / 2", 3.5, id="div"),
+]
+
+
+@pytest.mark.parametrize(("rhs", "expected"), SCALAR_OPERATORS)
+def test_scalar_operators(rhs, expected):
+    rhs = rhs.replace("nan_p", "(0 * 1e400)")
+    assert bits(qt.evaluate_formula(["y = " + rhs], {})["y"]) == bits([expected])
+
+
 EVALUATE_ERRORS = [
     pytest.param(["y = x + z"], {"x": X3, "z": [1.0, 2.0]}, None,
                  "invalid argument: formula shape mismatch: expected length 3, got 2", id="lookup-mismatch"),

@@ -119,6 +119,27 @@ def test_polygon_nan_vertex_ignored_by_bounding_box():
     assert qt.place_wells_in_polygon(ring, 6, 2) == qt.place_wells(0, 0, 10, 10, 6, 2)
 
 
+def _box_draws(seed, n=50):
+    return qt.place_wells(0, 0, 10, 10, n, seed)  # the polygons below all have the box [0, 10]^2
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3, 7])
+def test_draw_exactly_on_a_vertical_edge(seed):
+    # The first draw p sits exactly on the vertical edge x = px of a notched square. The
+    # even-odd ray runs east and counts an edge only where p is strictly west of it: p on a
+    # west-facing edge is inside, on an east-facing edge outside.
+    draws = _box_draws(seed)
+    (px, py), rest = draws[0], draws[1:]
+    y1 = py / 2
+    # notch cut from the upper left: p on the notch's east wall = the region's west edge
+    west = [[0, 0], [10, 0], [10, 10], [px, 10], [px, y1], [0, y1]]
+    assert qt.place_wells_in_polygon(west, 1, seed) == [[px, py]]
+    # notch cut from the upper right: p on the region's east edge
+    east = [[0, 0], [10, 0], [10, y1], [px, y1], [px, 10], [0, 10]]
+    inside = [[x, y] for x, y in rest if y < y1 or x < px]
+    assert qt.place_wells_in_polygon(east, 3, seed) == inside[:3]
+
+
 POLYGON_ERRORS = [
     pytest.param([[0, 0], [1, 1]], 1, "invalid argument: place_wells_in_polygon: polygon needs >= 3 vertices",
                  id="two-vertices"),
