@@ -84,13 +84,15 @@ def main():
           f"({t_py / t_np:.0f}x), same volume {v_np:.6e} m3")
 
     seeds = asset.realizations
-    one = stages._run_threads(asset.volume_inputs, [r.seed for r in seeds[:60]], 1, stages.Progress(False))
+    master = stages.realization_seed(cfg)
+    quiet = stages.Progress(False)
+    one = stages._run_threads(master, asset.volume_inputs, [r.seed for r in seeds[:60]], 1, quiet)
     t = time.perf_counter()
-    stages._run_threads(asset.volume_inputs, [r.seed for r in seeds[:60]], 1, stages.Progress(False))
+    stages._run_threads(master, asset.volume_inputs, [r.seed for r in seeds[:60]], 1, quiet)
     t1 = time.perf_counter() - t
     t = time.perf_counter()
-    many = stages._run_threads(asset.volume_inputs, [r.seed for r in seeds[:60]], 0 or min(4, os.cpu_count()),
-                               stages.Progress(False))
+    many = stages._run_threads(master, asset.volume_inputs, [r.seed for r in seeds[:60]],
+                               min(4, os.cpu_count() or 1), quiet)
     tn = time.perf_counter() - t
     assert [r.stoiip_sm3 for r in one] == [r.stoiip_sm3 for r in many] == [r.stoiip_sm3 for r in seeds[:60]]
     print(f"60 realizations: 1 thread {t1:.2f} s, pool {tn:.2f} s ({t1 / tn:.2f}x), same bits")

@@ -12,7 +12,7 @@ import sys
 import time
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import Callable
+from typing import Any, Callable
 
 import numpy as np
 
@@ -100,7 +100,7 @@ class Asset:
     def seed(self) -> int:
         return self.config.asset.seed
 
-    def summary(self) -> dict[str, object]:
+    def summary(self) -> dict[str, Any]:
         """Volumetric summary: contact, GRV and P90/P50/P10/mean (type 7, P90 = low case)."""
         st = np.array([r.stoiip_sm3 for r in self.realizations])
         gv = np.array([r.grv_m3 for r in self.realizations])
@@ -320,11 +320,11 @@ def _run_threads(master: int, inputs: gs.VolumeInputs, seeds: list[int], threads
             for k, s in enumerate(res.seeds)]
 
 
-def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, object]:
+def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, Any]:
     w = cfg.wells
     if w.profile == "vertical":
         return {}
-    kw: dict[str, object] = {"kickoff_md": w.kickoff_md_m, "build_rate_deg_per_30m": w.build_rate_deg_per_30m,
+    kw: dict[str, Any] = {"kickoff_md": w.kickoff_md_m, "build_rate_deg_per_30m": w.build_rate_deg_per_30m,
                              "hold_incl_deg": w.hold_incl_deg, "azimuth_deg": azimuth}
     if w.profile == "build_hold_drop":
         kw.update(drop_start_md=w.drop_start_md_m, drop_rate_deg_per_30m=w.drop_rate_deg_per_30m,
@@ -334,7 +334,8 @@ def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, object]:
 
 def _trajectory(cfg: AssetConfig, head, td: float, azimuth: float) -> dict[str, np.ndarray]:
     w = cfg.wells
-    tr = qt.synth_trajectory_profile(list(head), w.kb_m, td, w.survey_step_m, 0, w.profile,
+    profile: Any = w.profile
+    tr = qt.synth_trajectory_profile(list(head), w.kb_m, td, w.survey_step_m, 0, profile,
                                      **_profile_kwargs(cfg, azimuth))
     return {"md": np.array(tr["md"]), "incl": np.array(tr["incl"]), "azim": np.array(tr["azim"]),
             "x": np.array(tr["x"]), "y": np.array(tr["y"]), "tvd": np.array(tr["tvd"]) - w.kb_m}
@@ -372,7 +373,10 @@ def _build_wells(cfg: AssetConfig, top: Field, base: Field, contact: float, cres
         td = math.ceil((end.md if end is not None else td_trial) / w.survey_step_m) * w.survey_step_m
         head = (tx - off[0], ty - off[1])
         sv = _trajectory(cfg, head, td, az)
-        pen, picks, why, resid = {}, {}, {}, {}
+        pen: dict[str, gs.Pick | None] = {}
+        picks: dict[str, gs.Pick | None] = {}
+        why: dict[str, str] = {}
+        resid: dict[str, float] = {}
         for j, (key, surf) in enumerate((("top", top), ("base", base))):
             p, reason = gs.penetration(sv["md"], sv["x"], sv["y"], sv["tvd"], surf)
             pen[key] = p

@@ -12,7 +12,7 @@ import math
 import re
 import tomllib
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Mapping
 
 
 SEED_MAX = 2**64 - 1
@@ -235,7 +235,7 @@ def _toml_value(v: Any) -> str:
     return '"' + str(v).replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def _range_text(meta: dict[str, Any]) -> str:
+def _range_text(meta: Mapping[str, Any]) -> str:
     if meta["choices"]:
         return "one of " + ", ".join(f'"{c}"' for c in meta["choices"])
     parts = []
@@ -260,7 +260,7 @@ def default_toml() -> str:
     cfg = default_config()
     for sec in dataclasses.fields(cfg):
         obj = getattr(cfg, sec.name)
-        out.append(f"# {type(obj).__doc__.strip()}")
+        out.append(f"# {(type(obj).__doc__ or '').strip()}")
         out.append(f"[{sec.name}]")
         for f in dataclasses.fields(obj):
             meta = f.metadata
@@ -363,7 +363,8 @@ def parse_config(text: str, source: str = "<config>") -> AssetConfig:
     except tomllib.TOMLDecodeError as err:
         raise ConfigError(f"{source}: not valid TOML: {err}") from None
     lines = _key_lines(text)
-    sections = {f.name: f for f in dataclasses.fields(AssetConfig)}
+    defaults = default_config()
+    sections: dict[str, Any] = {f.name: type(getattr(defaults, f.name)) for f in dataclasses.fields(AssetConfig)}
     built: dict[str, Any] = {}
     for name, body in data.items():
         if name not in sections:
@@ -372,7 +373,7 @@ def parse_config(text: str, source: str = "<config>") -> AssetConfig:
         if not isinstance(body, dict):
             raise ConfigError(f"{_where(source, lines, name)}: {name}: expected a table "
                               f"[{name}], got {_shown(body)}")
-        cls = sections[name].default_factory  # type: ignore[misc]
+        cls = sections[name]
         fields = {f.name: f for f in dataclasses.fields(cls)}
         values = {}
         for key, value in body.items():

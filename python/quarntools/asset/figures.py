@@ -3,6 +3,7 @@ and volumetrics."""
 from __future__ import annotations
 
 import os
+from typing import Any
 
 import numpy as np
 
@@ -34,7 +35,7 @@ def _place_labels(ax, points, texts, fig, **kw) -> None:
     label or another labelled point."""
     renderer = fig.canvas.get_renderer()
     offsets = [(6, 6), (6, -12), (-6, 6), (-6, -12), (10, -3), (-10, -3), (0, 12), (0, -16)]
-    taken = []
+    taken: list[Any] = []
     pts_px = [ax.transData.transform(p) for p in points]
     for k, (p, t) in enumerate(zip(points, texts)):
         for dx, dy in offsets:
@@ -103,6 +104,7 @@ def write_figures(a: Asset, folder: str) -> list[str]:
         fig.subplots_adjust(left=0.05, right=0.96, bottom=0.07, top=0.86, wspace=0.75)
         for ax, w in zip(axes[0], logged):
             lg = w.log
+            assert lg is not None
             md = lg["DEPT"]
             for z, col in _ZONE_COLOURS.items():   # zone strip on the left
                 sel = lg["ZONE"] == z

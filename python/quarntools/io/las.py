@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import Sequence
 
 import numpy as np
 
@@ -21,8 +22,8 @@ class LasCurve:
     data: np.ndarray
 
 
-def write_las(path: str, well: list[tuple[str, object, str, str]], curves: list[LasCurve],
-              params: list[tuple[str, object, str, str]] = (), step: float | None = None,
+def write_las(path: str, well: Sequence[tuple[str, object, str, str]], curves: Sequence[LasCurve],
+              params: Sequence[tuple[str, object, str, str]] = (), step: float | None = None,
               fmt: str = "%.5f") -> None:
     """Write a LAS 2.0 file: ``well`` and ``params`` are (mnemonic, value, unit, description)
     rows; the first curve is the index. NaN is written as the NULL value -999.25."""
