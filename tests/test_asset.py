@@ -7,7 +7,7 @@ import pytest
 
 import quarntools as qt
 from quarntools.asset import (AssetError, ConfigError, build_asset, default_config, default_toml,
-                              parse_config, realization_volumes)
+                              parse_config, realization_volumes, volume_inputs)
 from quarntools.asset import geoscience as gs
 
 SMALL = """
@@ -298,6 +298,10 @@ CONFIG_ERRORS = [
                  id="negative-seed"),
     pytest.param("frame = 3\n", "a.toml:1: frame: expected a table [frame], got 3", id="section-not-table"),
     pytest.param("[frame]\nxinc = nan\n", "a.toml:2: frame.xinc: must be finite, got nan", id="nan"),
+    pytest.param("\nframe = { ncol = 3 }\n", "a.toml:2: frame.ncol: must be >= 8, <= 4001, got 3",
+                 id="inline-table"),
+    pytest.param("[frame]\nncol = 41\n[logs]\nstep_m = 0\n", "a.toml:4: logs.step_m: must be >= 0.01, <= 10, got 0.0",
+                 id="second-table"),
     pytest.param('[wells]\nprofile = "build_hold_drop"\ndrop_start_md_m = 700.0\n',
                  "a.toml:3: wells.drop_start_md_m: must be at/after the build end (975.0 m MD), got 700.0",
                  id="drop-before-build-end"),
@@ -322,3 +326,18 @@ def test_with_seed_validates():
     with pytest.raises(ConfigError) as err:
         default_config().with_seed(2**64)
     assert str(err.value) == "<command line>: asset.seed: must be >= 0, <= 18446744073709551615, got 18446744073709551616"
+
+
+def test_thread_count_does_not_change_the_bits(small):
+    one = build_asset(parse_config(SMALL + "[output]\nthreads = 1\n"))
+    assert [r.stoiip_sm3.hex() for r in one.realizations] == [r.stoiip_sm3.hex() for r in small.realizations]
+    assert one.porosity_pct["p50"].tobytes() == small.porosity_pct["p50"].tobytes()
+
+
+def test_volume_inputs_reproduce_the_assets_realizations(small):
+    inputs, seeds = volume_inputs(parse_config(SMALL))
+    assert len(seeds) == 24 and inputs.grv_m3 == small.grv_m3
+    for k in (0, 23):
+        r = realization_volumes(inputs, k, seeds[k])
+        assert (r.stoiip_sm3.hex(), r.porosity.tobytes()) == \
+            (small.realizations[k].stoiip_sm3.hex(), small.realizations[k].porosity.tobytes())

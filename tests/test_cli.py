@@ -137,9 +137,11 @@ def test_bad_seed_is_a_usage_error(tmp_path, capsys, seed):
 
 def test_same_config_and_seed_give_identical_files_in_two_processes(tmp_path, small_cfg):
     runs = []
+    cfg = tmp_path / "figures.toml"
+    cfg.write_text(SMALL + "[output]\nfigures = true\nzmap = true\n")
     for k in range(2):
         out = tmp_path / f"run{k}"
-        r = _run("asset", small_cfg, "--out", out, "--seed", "77")
+        r = _run("asset", cfg, "--out", out, "--seed", "77")
         assert r.returncode == 0, r.stderr
         assert r.stderr == ""                          # no progress when stderr is not a terminal
         runs.append(_tree(out))

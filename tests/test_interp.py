@@ -78,6 +78,27 @@ def test_method_aliases(name, method):
     assert hexes(qt.interp1d(x, y, q, name, True)) == hexes(qt.interp1d(x, y, q, method, True))
 
 
+# the Unicode White_Space property, every code point of it, and neighbours that lack it
+WHITE_SPACE = [0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B), 0x2028, 0x2029,
+               0x202F, 0x205F, 0x3000]
+NOT_WHITE_SPACE = [0x08, 0x0E, 0x1C, 0x1F, 0x84, 0x86, 0x9F, 0xA1, 0x167F, 0x1681, 0x180E, 0x1FFF, 0x200B,
+                   0x2027, 0x202A, 0x202E, 0x2030, 0x205E, 0x2060, 0x2FFF, 0x3001, 0xFEFF]
+
+
+@pytest.mark.parametrize("code", WHITE_SPACE, ids=[f"U+{c:04X}" for c in WHITE_SPACE])
+def test_method_name_trims_white_space(code):
+    ch = chr(code)
+    assert qt.interp1d([0, 2], [0, 1], [0.5], f"{ch}{ch}Linear{ch}") == [0.25]
+
+
+@pytest.mark.parametrize("code", NOT_WHITE_SPACE, ids=[f"U+{c:04X}" for c in NOT_WHITE_SPACE])
+def test_method_name_keeps_other_characters(code):
+    name = f"{chr(code)}linear"
+    with pytest.raises(ValueError) as err:
+        qt.interp1d([0, 2], [0, 1], [0.5], name)
+    assert str(err.value) == f"invalid argument: unknown interpolation method '{name}'"
+
+
 def test_linear_at_last_knot_evaluates_last_segment():
     x, y = [0.1, 0.2, 0.3], [0.0, 1.1, 0.2]
     assert qt.interp1d(x, y, [0.3])[0] == (y[2] - y[1]) * 1.0 + y[1] != 0.2

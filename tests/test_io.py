@@ -249,3 +249,34 @@ def test_surveys_and_heads(built):
         assert (float(sv[0]["x"]), float(sv[0]["y"]), float(sv[0]["tvd"])) == (w.head[0], w.head[1], -25.0)
         md = [float(r["md"]) for r in sv]
         assert md[1] - md[0] == 10.0 and math.isclose(md[-1] % 10.0, 0.0, abs_tol=1e-9)
+
+
+def test_zmap_copies_resample_the_rotated_surfaces(tmp_path):
+    asset = build_asset(parse_config(CONFIG.replace("realizations = 20", "realizations = 4")
+                                     + "[output]\nzmap = true\n"))
+    write_asset(asset, str(tmp_path / "z"))
+    names = sorted(p.name for p in (tmp_path / "z" / "surfaces").iterdir())
+    assert names == sorted([f"{s}.irap" for s in SURFACE_NAMES] + [f"{s}.zmap" for s in SURFACE_NAMES])
+    irap = xtgeo.surface_from_file(str(tmp_path / "z" / "surfaces" / "top.irap"))
+    z = xtgeo.surface_from_file(str(tmp_path / "z" / "surfaces" / "top.zmap"), fformat="zmap_ascii")
+    assert z.rotation == 0.0
+    x, y, v = z.get_xyz_values()
+    ok = ~np.ma.getmaskarray(v)
+    assert 0 < ok.sum() < ok.size                 # the corners outside the rotated lattice are undefined
+    ref = np.array([irap.get_value_from_xy((a, b)) for a, b in zip(np.asarray(x)[ok], np.asarray(y)[ok])],
+                   dtype=float)
+    assert np.nanmax(np.abs(np.asarray(v)[ok] - ref)) < 1e-3
+
+
+def test_an_empty_pick_is_written_empty_and_explained(tmp_path):
+    asset = build_asset(parse_config(CONFIG.replace("realizations = 20", "realizations = 4")))
+    w = asset.wells[1]
+    w.picks["base"] = None
+    w.why["base"] = "TD reached at 2500.0 m MD, 2350.0 m TVD, 3.0 m above the surface"
+    write_asset(asset, str(tmp_path / "e"))
+    rows = _read_csv(tmp_path / "e" / "wells" / "tops.csv")
+    assert [r for r in rows if r["well"] == w.name and r["surface"] == "base"] == \
+        [{"well": w.name, "surface": "base", "md": "", "tvd": "", "x": "", "y": ""}]
+    assert (f"           {w.name} has no base pick: TD reached at 2500.0 m MD, 2350.0 m TVD, "
+            "3.0 m above the surface\n") in (tmp_path / "e" / "report.txt").read_text()
+    assert "BASE_MD" not in lasio.read(str(tmp_path / "e" / "wells" / f"{w.name}.las")).params

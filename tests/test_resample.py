@@ -143,6 +143,28 @@ def test_snap_within_tolerance():
     assert qt.resample([[1.0], [2.0]], sl, qt.Lattice(-5e-10, 0, 1, 1, 1, 1)) == [[1.0]]
 
 
+# A target node at an exact binary offset from the source nodes: within 1e-9 of a node it
+# snaps to it; beyond, bilinear weights apply (exactly: 1 + t on the column 1 -> 2, 1 + 3t
+# on the row 1 -> 4) and past the last node by more than 1e-9 it is outside.
+SNAP = [
+    pytest.param(2**-30, 1.0, 1.0, id="2^-30-snaps"),
+    pytest.param(-2**-30, 1.0, 1.0, id="minus-2^-30-snaps"),
+    pytest.param(2**-29, 1 + 2**-29, 1 + 3 * 2**-29, id="2^-29-interpolates"),
+    pytest.param(2**-20, 1 + 2**-20, 1 + 3 * 2**-20, id="2^-20-interpolates"),
+    pytest.param(1 - 2**-29, 2 - 2**-29, 4 - 3 * 2**-29, id="below-last-interpolates"),
+    pytest.param(1 + 2**-30, 2.0, 4.0, id="past-last-snaps"),
+    pytest.param(1 + 2**-29, NAN, NAN, id="past-last-outside"),
+    pytest.param(-2**-29, NAN, NAN, id="before-first-outside"),
+]
+
+
+@pytest.mark.parametrize(("offset", "along_i", "along_j"), SNAP)
+def test_snap_tolerance_edges(offset, along_i, along_j):
+    got_i = qt.resample([[1.0], [2.0]], qt.Lattice(0, 0, 1, 1, 2, 1), qt.Lattice(offset, 0, 1, 1, 1, 1))[0][0]
+    got_j = qt.resample([[1.0, 4.0]], qt.Lattice(0, 0, 1, 1, 1, 2), qt.Lattice(0, offset, 1, 1, 1, 1))[0][0]
+    assert [got_i.hex(), got_j.hex()] == [along_i.hex(), along_j.hex()]
+
+
 RESAMPLE_ERRORS = [
     pytest.param(lambda: qt.resample([[1.0]], qt.Lattice(0, 0, 1, 1, 1, 1), qt.Lattice(0, 0, 1, 1, 1, 1), "cubic"),
                  "unknown resample method 'cubic' (expected 'bilinear' or 'nearest')", id="method"),

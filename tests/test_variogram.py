@@ -51,6 +51,7 @@ UNKNOWN_MODELS = [
     pytest.param(" Linear ", "linear", id="trimmed-lowered"),
     pytest.param("", "", id="empty"),
     pytest.param("SPHÉRICAL", "sphÉrical", id="only-ascii-lowered"),
+    pytest.param("@AMZ[`amz{", "@amz[`amz{", id="exactly-a-to-z-lowered"),
 ]
 
 CONSTRUCTORS = [

@@ -394,3 +394,171 @@ def test_same_bits_in_a_fresh_process():
     p = qt.place_wells_in_polygon([[0, 0], [10, 0], [3, 9]], 20, 77)
     t = qt.tops_from_surface([[1.0, 2.0], [3.0, 4.0]], Lattice(0, 0, 10, 10, 2, 2), p, Sampler.lognormal(0, 1), 77)
     assert out == repr(flat_hexes(p) + hexes(t))
+
+
+# ---- trajectory positions against independent geometry ------------------------------------
+#
+# Two references that share nothing with the core's evaluation: the exact geometry of
+# the designed path (circular arcs joined by straight holds, valid wherever the
+# stations fall on the section ends, since minimum curvature is exact on an arc) and
+# a textbook minimum-curvature walk (dogleg from cos(i2 - i1), ratio factor
+# 2 / beta * tan(beta / 2)) fed with the designed attitudes.
+
+RAD = math.pi / 180.0
+
+
+class Design:
+    """The designed profile: kickoff, build, hold, optional drop, final hold."""
+
+    def __init__(self, kickoff, build, hold, azimuth, drop_start=None, drop=3.0, final=0.0):
+        self.kickoff, self.build, self.hold, self.azimuth = kickoff, build, hold, azimuth % 360.0
+        self.build_end = kickoff + hold / (build / 30.0)
+        self.drop_start, self.drop, self.final = drop_start, drop, final
+        self.drop_end = None if drop_start is None else drop_start + (hold - final) / (drop / 30.0)
+
+    def kwargs(self):
+        kw = dict(kickoff_md=self.kickoff, build_rate_deg_per_30m=self.build, hold_incl_deg=self.hold,
+                  azimuth_deg=self.azimuth)
+        if self.drop_start is not None:
+            kw.update(drop_start_md=self.drop_start, drop_rate_deg_per_30m=self.drop, final_incl_deg=self.final)
+        return kw
+
+    def profile(self):
+        return "build_hold" if self.drop_start is None else "build_hold_drop"
+
+    def incl(self, m):
+        if self.drop_start is not None and m > self.drop_start:
+            return self.final if m >= self.drop_end else self.hold - (m - self.drop_start) * (self.drop / 30.0)
+        if m <= self.kickoff:
+            return 0.0
+        return self.hold if m >= self.build_end else (m - self.kickoff) * (self.build / 30.0)
+
+    def exact(self, m):
+        """(east, north, tvd) on the designed path at MD m."""
+        tvd = min(m, self.kickoff)
+        horiz = 0.0
+        if m > self.kickoff:  # build arc of radius 30 / (build rate in rad)
+            r = 30.0 / (self.build * RAD)
+            i = self.incl(min(m, self.build_end)) * RAD
+            horiz += r * (1.0 - math.cos(i))
+            tvd += r * math.sin(i)
+        hold_end = math.inf if self.drop_start is None else self.drop_start
+        straight = min(m, hold_end) - self.build_end
+        if straight > 0.0:
+            horiz += straight * math.sin(self.hold * RAD)
+            tvd += straight * math.cos(self.hold * RAD)
+        if self.drop_start is not None and m > self.drop_start:  # drop arc, then the final hold
+            r = 30.0 / (self.drop * RAD)
+            h, i = self.hold * RAD, self.incl(min(m, self.drop_end)) * RAD
+            horiz += r * (math.cos(i) - math.cos(h))
+            tvd += r * (math.sin(h) - math.sin(i))
+            tail = m - self.drop_end
+            if tail > 0.0:
+                horiz += tail * math.sin(self.final * RAD)
+                tvd += tail * math.cos(self.final * RAD)
+        az = self.azimuth * RAD
+        return horiz * math.sin(az), horiz * math.cos(az), tvd
+
+    def textbook(self, mds):
+        """Minimum curvature over the stations, written the way survey textbooks give it."""
+        out = [(0.0, 0.0, 0.0)]
+        e = n = v = 0.0
+        for m1, m2 in zip(mds, mds[1:]):
+            i1, i2 = self.incl(m1) * RAD, self.incl(m2) * RAD
+            a1 = self.azimuth * RAD if m1 > self.kickoff else 0.0
+            a2 = self.azimuth * RAD if m2 > self.kickoff else 0.0
+            cos_dl = math.cos(i2 - i1) - math.sin(i1) * math.sin(i2) * (1.0 - math.cos(a2 - a1))
+            dl = math.acos(max(-1.0, min(1.0, cos_dl)))
+            rf = 1.0 if dl == 0.0 else 2.0 / dl * math.tan(dl / 2.0)
+            half = (m2 - m1) / 2.0 * rf
+            e += half * (math.sin(i1) * math.sin(a1) + math.sin(i2) * math.sin(a2))
+            n += half * (math.sin(i1) * math.cos(a1) + math.sin(i2) * math.cos(a2))
+            v += half * (math.cos(i1) + math.cos(i2))
+            out.append((e, n, v))
+        return out
+
+
+# (design, td, md_step): every section end sits on a station, so the exact path applies
+ON_STATIONS = [
+    pytest.param(Design(300, 3, 30, 0), 1200, 30, id="north-build-hold"),
+    pytest.param(Design(100, 2.5, 60, 135), 2000, 20, id="south-east-steep"),
+    pytest.param(Design(0, 6, 85, -100), 1000, 5, id="kick-at-surface-near-horizontal"),
+    pytest.param(Design(300, 3, 30, 45, drop_start=1500, drop=2, final=5), 3000, 15, id="s-well"),
+    pytest.param(Design(250, 1.5, 24, 300, drop_start=730, drop=4, final=0), 1500, 10, id="drop-to-vertical"),
+]
+# stations that straddle the section ends: only the textbook walk applies
+OFF_STATIONS = ON_STATIONS + [
+    pytest.param(Design(505, 4, 72, 250), 2500.5, 33, id="unaligned-build-hold"),
+    pytest.param(Design(120, 5.5, 50, 10, drop_start=777, drop=1.25, final=12), 2222, 47, id="unaligned-s-well"),
+    pytest.param(Design(0, 0.5, 3, 90), 400, 7.25, id="gentle-build"),
+]
+
+
+def trajectory(design, td, step, wellhead=(1000.0, 2000.0), kb=25.0):
+    return qt.synth_trajectory_profile(list(wellhead), kb, td, step, 0, design.profile(), **design.kwargs())
+
+
+def offsets(t, wellhead=(1000.0, 2000.0)):
+    return [(x - wellhead[0], y - wellhead[1], v) for x, y, v in zip(t["x"], t["y"], t["tvd"])]
+
+
+@pytest.mark.parametrize(("design", "td", "step"), ON_STATIONS)
+def test_positions_follow_the_designed_arcs(design, td, step):
+    t = trajectory(design, td, step)
+    assert t["incl"] == [design.incl(m) for m in t["md"]]
+    for m, got in zip(t["md"], offsets(t)):
+        assert got == pytest.approx(design.exact(m), rel=0, abs=1e-9), m
+
+
+@pytest.mark.parametrize(("design", "td", "step"), OFF_STATIONS)
+def test_positions_match_a_textbook_minimum_curvature_walk(design, td, step):
+    t = trajectory(design, td, step)
+    for m, got, want in zip(t["md"], offsets(t), design.textbook(t["md"])):
+        assert got == pytest.approx(want, rel=0, abs=1e-9), m
+    assert [z == 25.0 - v for z, v in zip(t["z"], t["tvd"])] == [True] * len(t["md"])
+
+
+def test_a_straddling_step_cuts_the_corner():
+    # the walk assumes one arc between stations: the step from MD 1023 (70.4 deg) to 1056
+    # spans the build end at 1035, so it bends over 33 m what the design bends over 12 m,
+    # and every later station carries that tvd gap
+    d = Design(495, 4, 72, 250)  # kickoff on station 15
+    t = trajectory(d, 1500, 33)
+    gaps = [got[2] - d.exact(m)[2] for m, got in zip(t["md"], offsets(t))]
+    i1, i2 = 70.4 * RAD, 72 * RAD
+    walk = 33 / (i2 - i1) * (math.sin(i2) - math.sin(i1))
+    design = 30 / (4 * RAD) * (math.sin(i2) - math.sin(i1)) + 21 * math.cos(i2)
+    assert t["md"][31:33] == [1023.0, 1056.0]
+    assert gaps[:32] == pytest.approx([0.0] * 32, abs=1e-9)
+    assert gaps[32:] == pytest.approx([walk - design] * (len(gaps) - 32), abs=1e-9)
+    assert 0.27 < walk - design < 0.28
+
+
+# x, y, tvd at a few stations, bit for bit
+PINNED = [
+    pytest.param(Design(300, 3, 30, 0), 1200, 30, 600.0,
+                 ("0x1.f400000000000p+9", "0x1.03986093da0c9p+11", "0x1.253d4c83f2c9dp+9"), id="north-build-end"),
+    pytest.param(Design(505, 4, 72, 250), 2500.5, 33, 2500.5,
+                 ("-0x1.21fbe75500e42p+9", "0x1.643c134c96de2p+10", "0x1.54ee37b46bc4dp+10"), id="unaligned-td"),
+    pytest.param(Design(120, 5.5, 50, 10, drop_start=777, drop=1.25, final=12), 2222, 47, 1645.0,
+                 ("0x1.1f3a39457d370p+10", "0x1.63904ad0eb037p+11", "0x1.4cf08f9d1b823p+10"), id="s-well-in-drop"),
+    pytest.param(Design(300, 3, 30, 45, drop_start=1500, drop=2, final=5), 3000, 15, 3000.0,
+                 ("0x1.7c3a86348905ap+10", "0x1.3b1d431a4482dp+11", "0x1.632de5c7ce2f2p+11"), id="s-well-td"),
+    # where the ratio factor's rounding shows: tan(b / 2) / (b / 2) and 2 / b * tan(b / 2)
+    # differ in the last bit for some of these steps
+    pytest.param(Design(300, 3, 30, 45, drop_start=1500, drop=2, final=5), 3000, 15, 750.0,
+                 ("0x1.14d3f45f524bep+10", "0x1.0769fa2fa925fp+11", "0x1.6630fc9481bdcp+9"), id="s-well-hold"),
+    pytest.param(Design(0, 2.5, 45, 37), 840, 33, 840.0,
+                 ("0x1.3831d1f8704eep+10", "0x1.23447c099ceb2p+11", "0x1.5d3741072eeecp+9"), id="surface-kickoff"),
+    pytest.param(Design(0, 2.5, 30, 135), 660, 10, 660.0,
+                 ("0x1.24ccd5e5a198bp+10", "0x1.c9332a1a5e675p+10", "0x1.2dca88bf74734p+9"), id="south-east-fine"),
+    pytest.param(Design(200, 3, 60, 300), 1100, 33, 1100.0,
+                 ("0x1.077735fc11bf1p+9", "0x1.1c240ad288fecp+11", "0x1.a72c423e28bf5p+9"), id="north-west"),
+]
+
+
+@pytest.mark.parametrize(("design", "td", "step", "md", "expected"), PINNED)
+def test_positions_pinned_bits(design, td, step, md, expected):
+    t = trajectory(design, td, step)
+    k = t["md"].index(md)
+    assert (t["x"][k].hex(), t["y"][k].hex(), t["tvd"][k].hex()) == expected

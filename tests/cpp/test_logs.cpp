@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -165,6 +166,22 @@ TEST_CASE("cutoff moments agree with an independent fine integration") {
   const CutoffMoments none = cutoff_moments(-30.0, 1.0, 0.5);  // z* = 30: nothing above the cutoff
   CHECK_EQ(none.m1, 0.0);
   CHECK_EQ(none.m2, 0.0);
+}
+
+TEST_CASE("calibration: an ntg_target exactly at the shale leak is below the floor") {
+  // P(shale >= cutoff) itself is not reachable: the sand share would be 0
+  const double cases[][3] = {{0.05, 0.02, 0.1}, {0.08, 0.03, 0.12}, {0.12, 0.05, 0.1}};
+  for (const auto& c : cases) {
+    const SynthTransform shale = *SynthTransform::make(c[0], c[1]);
+    const double leak = cutoff_moments(shale.location, shale.scale, c[2]).p_above;
+    for (const double ntg : {leak, std::nextafter(leak, 1.0)}) {
+      const auto r = calibrate_petro(*PetroZoneSpec::make(ntg, 0.2, 0.05, c[0], c[1], 1.0, 1.0, c[2]));
+      const std::string text = r.ok() ? std::string("ok") : r.error().message;
+      const bool floor = text.find("is at/below the achievable floor") != std::string::npos;
+      CHECK_EQ(floor, ntg == leak);
+      if (floor != (ntg == leak)) std::fprintf(stderr, "  ntg %.17g: %s\n", ntg, text.c_str());
+    }
+  }
 }
 
 TEST_CASE("calibration matches the net moments of the solved mixture") {

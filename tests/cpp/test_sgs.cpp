@@ -2,8 +2,10 @@
 // general neighbour index, and the collocated secondary option.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.hpp"
@@ -202,4 +204,90 @@ TEST_CASE("sgs_unconditional: validation order and the constant field") {
   bool same = true;
   for (std::size_t k = 0; k < unit.data.size(); ++k) same = same && scaled.data[k] == unit.data[k] * 2.0 + 10.0;
   CHECK(same);
+}
+
+namespace {
+
+// 1 and 3 in turn over the nodes without a datum (597 of each), NaN on the data nodes:
+// mean 2 and population std 1 exactly, so the standardised values are -1 and +1.
+Field ones_and_threes() {
+  Field f(kLat.ncol, kLat.nrow, 0.0);
+  bool one = true;
+  for (std::size_t j = 0; j < kLat.nrow; ++j)
+    for (std::size_t i = 0; i < kLat.ncol; ++i) {
+      bool datum = false;
+      for (const DataRow& d : kData) datum = datum || (d[0] == static_cast<double>(i) && d[1] == static_cast<double>(j));
+      f.at(i, j) = datum ? std::nan("") : (one ? 1.0 : 3.0);
+      if (!datum) one = !one;
+    }
+  return f;
+}
+
+Field affine(Field f, double scale, double shift) {
+  for (double& v : f.data) v = v * scale + shift;
+  return f;
+}
+
+}  // namespace
+
+TEST_CASE("sgs collocated: standardised over the finite values with the population std") {
+  const Field base = ones_and_threes();
+  std::size_t finite = 0;
+  for (double v : base.data) finite += std::isfinite(v) ? 1 : 0;
+  CHECK_EQ(finite, std::size_t{1194});
+  // a datum node's secondary value is never read, but it counts in the mean and std:
+  // 1, 3, 1, 3, 1, 3 there keep mean 2 and population std 1 (n - 1 would move the std)
+  Field on_data = base;
+  for (std::size_t k = 0; k < kData.size(); ++k)
+    on_data.at(static_cast<std::size_t>(kData[k][0]), static_cast<std::size_t>(kData[k][1])) = k % 2 == 0 ? 1.0 : 3.0;
+  const std::pair<const char*, Field> same[] = {
+      {"extra values on the data nodes", on_data},
+      {"already standardised (-1, +1)", affine(base, 1.0, -2.0)},
+      {"scaled and shifted (15, 25)", affine(base, 5.0, 10.0)},
+  };
+  SgsParams p = params();
+  p.secondary = CollocatedSecondary{base, 0.6};
+  const Field reference = quarn::geostat::sgs(kData, kLat, p, 5).value();
+  CHECK(reference.data != quarn::geostat::sgs(kData, kLat, params(), 5).value().data);
+  for (const auto& [what, field] : same) {
+    p.secondary = CollocatedSecondary{field, 0.6};
+    const Field got = quarn::geostat::sgs(kData, kLat, p, 5).value();
+    if (got.data != reference.data) std::fprintf(stderr, "  secondary differs: %s\n", what);
+    CHECK(got.data == reference.data);
+  }
+}
+
+TEST_CASE("sgs collocated: a node takes the secondary as one more correlated datum") {
+  // A 2 x 1 lattice with a datum on node (0, 0); a second datum off the lattice only shapes
+  // the normal scores: z = 1 and 2 score q = -+0.6744897501960817 (the inverse normal at
+  // 1/4 and 3/4), and scores between them map back linearly. Node (1, 0) is the whole
+  // path, so its draw is the stream's first normal. The secondary 7, 9 standardises to
+  // -1, +1 (population std 1; n - 1 would give -+0.7071).
+  // Simple kriging with the datum (correlation rho = exp(-3 / 4) at one step, value -q)
+  // and the secondary (correlation r, value s = 1, and r * rho with the datum):
+  //   [1, r rho; r rho, 1] (l1, l2) = (rho, r),  mean = l1 (-q) + l2 s,
+  //   variance = 1 - l1 rho - l2 r.
+  const Lattice lat{0, 0, 1, 1, 2, 1, 0, false};
+  const std::vector<DataRow> data = {{0, 0, 1.0}, {500, 500, 2.0}};
+  const double q = 0.6744897501960817, rho = std::exp(-0.75);
+  for (const double r : {0.0, 0.3, 0.8, -0.5}) {
+    for (const std::uint64_t seed : {1, 2, 3, 4}) {
+      SgsParams p =
+          SgsParams::make(4, 10.0, Variogram::make(VariogramModel::Exponential, 0.0, 1.0, 4.0).value()).value();
+      Field sec(2, 1, 7.0);
+      sec.at(1, 0) = 9.0;
+      p.secondary = CollocatedSecondary{sec, r};
+      const Field f = quarn::geostat::sgs(data, lat, p, seed).value();
+      const double det = 1.0 - r * rho * r * rho;
+      const double l1 = rho * (1.0 - r * r) / det, l2 = r * (1.0 - rho * rho) / det;
+      const double mean = -l1 * q + l2, var = 1.0 - l1 * rho - l2 * r;
+      const double score = mean + std::sqrt(var) * quarn::sampling::seeded_rng(seed).draw_standard_normal();
+      const double z = score <= -q ? 1.0 : (score >= q ? 2.0 : 1.0 + (score + q) / (2.0 * q));
+      CHECK_EQ(f.at(0, 0), 1.0);
+      if (!(std::fabs(f.at(1, 0) - z) < 1e-12))
+        std::fprintf(stderr, "  r = %g, seed %llu: %.17g, expected %.17g\n", r, static_cast<unsigned long long>(seed),
+                     f.at(1, 0), z);
+      CHECK(std::fabs(f.at(1, 0) - z) < 1e-12);
+    }
+  }
 }

@@ -302,6 +302,61 @@ TEST_CASE("draw_index_inclusive: word counts, full ranges and the correction dra
   CHECK(corrections > 20);
 }
 
+TEST_CASE("draw_index_inclusive: a low half exactly at 2^32 - r or 2^64 - r takes no correction draw") {
+  // With r = 2^(32-k) the low half of w * r is (w mod 2^k) * 2^(32-k): it equals
+  // 2^32 - r whenever the k low bits of w are all ones, so these ranges hit the boundary
+  // often. Only a low half strictly above 2^32 - r (here: never) draws a second word.
+  for (const int k : {1, 2, 3, 5}) {
+    for (const std::uint64_t lo : {std::uint64_t{0}, std::uint64_t{12345}}) {
+      const std::uint64_t r = std::uint64_t{1} << (32 - k), hi = lo + r - 1;
+      Stream s = seeded_rng(100 + static_cast<std::uint64_t>(k)), ref = s;
+      int at_boundary = 0;
+      for (int n = 0; n < 200; ++n) {
+        const std::uint64_t w = ref.next_u32();
+        at_boundary += (w & ((1u << k) - 1)) == (1u << k) - 1;
+        CHECK_EQ(s.draw_index_inclusive(lo, hi), lo + (w >> k));
+      }
+      CHECK_EQ(s.next_u32(), ref.next_u32());
+      CHECK(at_boundary > 200 >> (k + 1));
+    }
+  }
+  // the same on the 64-bit path, r = 2^(64-k)
+  for (const int k : {1, 2, 4}) {
+    const std::uint64_t r = std::uint64_t{1} << (64 - k);
+    Stream s = seeded_rng(200 + static_cast<std::uint64_t>(k)), ref = s;
+    int at_boundary = 0;
+    for (int n = 0; n < 200; ++n) {
+      const std::uint64_t w = ref.next_u64();
+      at_boundary += (w & ((1ull << k) - 1)) == (1ull << k) - 1;
+      CHECK_EQ(s.draw_index_inclusive(7, 7 + r - 1), 7 + (w >> k));
+    }
+    CHECK_EQ(s.next_u32(), ref.next_u32());
+    CHECK(at_boundary > 200 >> (k + 1));
+  }
+}
+
+TEST_CASE("draw_index_inclusive: the 64-bit correction draw against 128-bit integers") {
+  // floor((w*r + floor(w2*r / 2^64)) / 2^64), w2 drawn only when the low half of w*r is
+  // above 2^64 - r; ranges just above 2^63 take the correction about half the time
+  int corrections = 0, carries = 0;
+  for (std::uint64_t seed = 0; seed < 200; ++seed) {
+    const std::uint64_t lo = seed * 0x1234567ull, r = (1ull << 63) + seed * 0x9E3779B97F4Aull + 1;
+    Stream s = seeded_rng(seed), ref = seeded_rng(seed);
+    const U128 total = static_cast<U128>(ref.next_u64()) * r;
+    U128 sum = total;
+    if (static_cast<std::uint64_t>(total) > 0ull - r) {
+      sum += (static_cast<U128>(ref.next_u64()) * r) >> 64;
+      ++corrections;
+      carries += (sum >> 64) != (total >> 64);
+    }
+    CHECK_EQ(s.draw_index_inclusive(lo, lo + r - 1), lo + static_cast<std::uint64_t>(sum >> 64));
+    CHECK_EQ(s.next_u32(), ref.next_u32());
+  }
+  CHECK(corrections > 50);
+  CHECK(carries > 10);
+  CHECK(carries < corrections);
+}
+
 TEST_CASE("ziggurat: rejection and tail branches") {
   struct Pin {
     std::uint64_t seed;

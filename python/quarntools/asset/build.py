@@ -160,7 +160,46 @@ def _threads(cfg: AssetConfig) -> int:
 
 def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                 run_realizations: Callable | None = None) -> Asset:
-    """Build the whole asset in memory. Raises ``AssetError`` when the structure does not close."""
+    """Build the whole asset in memory. Raises ``AssetError`` when the structure does not close.
+
+    ``run_realizations(inputs, seeds, threads, progress)`` runs the volumetric realizations and
+    returns ``realization_volumes(inputs, k, seeds[k])`` for every k, in order (default: a
+    thread pool); any executor that keeps that contract gives the same bits."""
+    prog = progress or Progress(enabled=False)
+    t0 = time.perf_counter()
+    asset, seeds = prepare_asset(cfg, prog)
+    t1 = time.perf_counter()
+    runner = run_realizations or _run_threads
+    results = list(runner(asset.volume_inputs, seeds, _threads(cfg), prog))
+    asset.timings["realizations"] = time.perf_counter() - t1
+    complete_asset(asset, results)
+    asset.timings["build"] = time.perf_counter() - t0
+    prog.done()
+    return asset
+
+
+def volume_inputs(cfg: AssetConfig) -> tuple[gs.VolumeInputs, list[int]]:
+    """The inputs of the asset's volumetric realizations and their seeds (one per realization):
+    ``realization_volumes(inputs, k, seeds[k])`` is realization k of ``build_asset(cfg)``."""
+    asset, seeds = prepare_asset(cfg)
+    return asset.volume_inputs, seeds
+
+
+def complete_asset(asset: Asset, results: list[gs.RealizationVolumes]) -> None:
+    """Attach the realizations: node-wise P90/P50/P10 porosity (P90 = 10th percentile), and
+    realization 0 on the asset lattice."""
+    if not results:
+        raise AssetError("volumetrics: no realizations")
+    fr, c = asset.config.frame, asset.config.porosity.coarsen
+    stack = np.stack([r.porosity for r in results])
+    asset.porosity_pct = {name: gs.refine_bilinear(gs.percentile7(stack, q, axis=0), c, (fr.ncol, fr.nrow))
+                          for name, q in (("p90", 10), ("p50", 50), ("p10", 90))}
+    asset.porosity_sim = gs.refine_bilinear(results[0].porosity, c, (fr.ncol, fr.nrow))
+    asset.realizations = list(results)
+
+
+def prepare_asset(cfg: AssetConfig, progress: Progress | None = None) -> tuple[Asset, list[int]]:
+    """Every stage but the realizations: the asset without them, and the realization seeds."""
     prog = progress or Progress(enabled=False)
     timings: dict[str, float] = {}
     t0 = time.perf_counter()
@@ -248,23 +287,12 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
                              (vc.sw_mean, vc.sw_std, vc.sw_min, vc.sw_max), (vc.bo_min, vc.bo_max))
     timings["porosity"] = time.perf_counter() - t1
 
-    # 4. Realizations.
-    t1 = time.perf_counter()
-    n = vc.realizations
-    real_seeds = spawn_seeds(seeds[S_REALIZATIONS], n)
-    runner = run_realizations or _run_threads
-    results = runner(inputs, real_seeds, _threads(cfg), prog)
-    timings["realizations"] = time.perf_counter() - t1
-    stack = np.stack([r.porosity for r in results])
-    pct = {name: gs.refine_bilinear(gs.percentile7(stack, q, axis=0), c, (fr.ncol, fr.nrow))
-           for name, q in (("p90", 10), ("p50", 50), ("p10", 90))}
-    sim0 = gs.refine_bilinear(results[0].porosity, c, (fr.ncol, fr.nrow))
-    timings["build"] = time.perf_counter() - t0
-    prog.done()
-    return Asset(cfg, lat, top, base, iso, crest, crest_xy, spill,
-                 (float(nodes_x[spill_ij]), float(nodes_y[spill_ij])), contact, trap, closure, study,
-                 wells, control, names, kriged, kvar, sim0, pct, sim_geom, inputs, results, grv_m3,
-                 timings)
+    real_seeds = spawn_seeds(seeds[S_REALIZATIONS], vc.realizations)
+    asset = Asset(cfg, lat, top, base, iso, crest, crest_xy, spill,
+                  (float(nodes_x[spill_ij]), float(nodes_y[spill_ij])), contact, trap, closure, study,
+                  wells, control, names, kriged, kvar, np.full_like(top, np.nan), {}, sim_geom, inputs,
+                  [], grv_m3, timings)
+    return asset, real_seeds
 
 
 def _run_threads(inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):

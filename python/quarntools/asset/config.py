@@ -295,8 +295,13 @@ def _key_lines(text: str) -> dict[str, int]:
 
 
 def _where(source: str, lines: dict[str, int], key: str) -> str:
-    n = lines.get(key)
-    return f"{source}:{n}" if n else source
+    parts = key.split(".")
+    while parts:   # a key inside an inline table: the line of the table
+        n = lines.get(".".join(parts))
+        if n:
+            return f"{source}:{n}"
+        parts.pop()
+    return source
 
 
 def _check_value(key: str, value: Any, f: dataclasses.Field, typ: Any, lines: dict[str, int] | None,

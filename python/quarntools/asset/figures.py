@@ -74,8 +74,9 @@ def write_figures(a: Asset, folder: str) -> list[str]:
     ax.clabel(cs, levels[::2], fontsize=6, fmt="%.0f")
     ax.plot(ring[:, 0], ring[:, 1], color="red", lw=1.6, label=f"closure at {a.contact_tvd_m:.1f} m")
     ax.plot(*a.spill_xy, marker="x", color="red", ms=9, mew=2)
-    ax.annotate(f"spill {a.spill_tvd_m:.1f} m TVD", a.spill_xy, xytext=(-10, 12),
-                textcoords="offset points", ha="right", color="red", fontsize=8)
+    ax.annotate(f"spill point {a.spill_tvd_m:.1f} m TVD", a.spill_xy, xytext=(-8, -18),
+                textcoords="offset points", ha="right", color="red", fontsize=8,
+                bbox={"boxstyle": "round,pad=0.15", "fc": "white", "alpha": 0.8, "lw": 0})
     pts, labels = [], []
     for w in a.wells:
         ax.plot(w.survey["x"], w.survey["y"], color="white", lw=1.0)

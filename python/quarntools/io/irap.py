@@ -25,6 +25,6 @@ def write_irap(path: str, values: np.ndarray, lattice, name: str = "surface") ->
 
 
 def write_zmap(path: str, values: np.ndarray, lattice, name: str = "surface") -> None:
-    """Write a ZMAP+ copy. ZMAP+ has no rotation: xtgeo resamples a rotated lattice onto the
-    unrotated lattice covering it, with the same increments."""
+    """Write a ZMAP+ copy. ZMAP+ has no rotation: xtgeo resamples a rotated lattice (bilinear)
+    onto an unrotated lattice covering it; nodes outside the source are undefined."""
     to_regular_surface(values, lattice, name).to_file(path, fformat="zmap_ascii")
