@@ -341,3 +341,18 @@ def test_volume_inputs_reproduce_the_assets_realizations(small):
         r = realization_volumes(inputs, k, seeds[k])
         assert (r.stoiip_sm3.hex(), r.porosity.tobytes()) == \
             (small.realizations[k].stoiip_sm3.hex(), small.realizations[k].porosity.tobytes())
+
+
+@pytest.mark.parametrize("profile", [
+    pytest.param('profile = "vertical"', id="vertical"),
+    pytest.param('profile = "build_hold_drop"\ndrop_start_md_m = 1500.0\nfinal_incl_deg = 5.0',
+                 id="build-hold-drop"),
+])
+def test_every_profile_penetrates_inside_the_closure(profile):
+    a = build_asset(parse_config(SMALL.replace("[volumetrics]", f"[wells]\n{profile}\n[volumetrics]")))
+    for w in a.wells:
+        assert w.in_closure and w.picks["top"].md < w.picks["base"].md
+        if profile.startswith('profile = "vertical"'):
+            assert (w.picks["top"].x, w.picks["top"].y) == w.head
+        else:
+            assert w.survey["incl"][-1] == 5.0

@@ -256,3 +256,19 @@ def test_progress_on_a_terminal_only():
         p.done()
     assert quiet.getvalue() == ""
     assert "structure (" in tty.getvalue() and "realizations [" + "#" * 30 + "] 10/10" in tty.getvalue()
+
+
+def test_output_symlink_is_refused(tmp_path, capsys, small_cfg):
+    (tmp_path / "real").mkdir()
+    (tmp_path / "link").symlink_to(tmp_path / "real")
+    assert cli.main(["asset", str(small_cfg), "--out", str(tmp_path / "link"), "--force"]) == 1
+    assert capsys.readouterr().err == \
+        f"quarntools: error: {tmp_path / 'link'}: is a symbolic link; give the folder it points to\n"
+    assert sorted(os.listdir(tmp_path)) == ["link", "real"] and os.listdir(tmp_path / "real") == []
+
+
+def test_the_asset_folder_gets_ordinary_permissions(old_asset):
+    umask = os.umask(0o022)
+    os.umask(umask)
+    assert os.stat(old_asset).st_mode & 0o777 == 0o777 & ~umask
+    assert os.stat(old_asset / "surfaces").st_mode & 0o777 == 0o777 & ~umask

@@ -10,11 +10,12 @@ import matplotlib.pyplot as plt
 import numpy as np
 
 import quarntools as qt
+from quarntools import fields
 
 lat = qt.Lattice(0.0, 0.0, 30.0, 30.0, 70, 60)
 vg = qt.Variogram("gaussian", 0.0, 1.0, 700.0)
-trend = np.frombuffer(qt.synth_trend_map_flat(lat, vg, seed=1)[0], "<f8")     # in [0, 1]
-phi = np.frombuffer(qt.synth_isochore_flat(lat, 0.2, 0.04, vg, seed=2)[0], "<f8")
+trend = fields.synth_trend_map(lat, vg, seed=1)                    # in [0, 1]
+phi = fields.synth_isochore(lat, 0.2, 0.04, vg, seed=2)             # mean 0.2, std 0.04
 
 block = [
     "net = if(phie > $cutoff, 1, 0)",
@@ -24,14 +25,16 @@ block = [
 ]
 info = qt.formula_info(block)
 params = {"gr_clean": 30.0, "gr_shale": 120.0, "cutoff": 0.1}
-out = qt.evaluate_formula(block, {"trend": trend.tolist(), "phi": phi.tolist()}, params)
+# Properties are vectors: the maps go in flattened and come back reshaped.
+props = {"trend": trend.values.ravel().tolist(), "phi": phi.values.ravel().tolist()}
+out = qt.evaluate_formula(block, props, params)
 maps = {k: np.array(out[k]).reshape(lat.ncol, lat.nrow) for k in ("gr", "vsh", "phie", "net")}
 
-g = np.array([[lat.node_xy(i, j) for j in range(lat.nrow)] for i in range(lat.ncol)])
+x, y = trend.xy()
 fig, axes = plt.subplots(1, 4, figsize=(13, 3.4), sharey=True)
 for ax, (name, cmap) in zip(axes, (("gr", "Greens"), ("vsh", "copper_r"), ("phie", "viridis"),
                                    ("net", "cividis"))):
-    m = ax.pcolormesh(g[..., 0], g[..., 1], maps[name], shading="auto", cmap=cmap)
+    m = ax.pcolormesh(x, y, maps[name], shading="auto", cmap=cmap)
     ax.set_title(name)
     ax.set_aspect("equal")
     fig.colorbar(m, ax=ax, shrink=0.8)

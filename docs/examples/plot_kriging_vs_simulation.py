@@ -11,6 +11,7 @@ import matplotlib.pyplot as plt
 import numpy as np
 
 import quarntools as qt
+from quarntools import fields
 
 lat = qt.Lattice(0.0, 0.0, 25.0, 25.0, 80, 60)
 heads = qt.place_wells(0.0, 0.0, 1975.0, 1475.0, 12, seed=11)
@@ -18,20 +19,17 @@ values = qt.Sampler.normal(0.22, 0.03).sample_n_seeded(12, 12)     # porosity at
 wells = [[x, y, v] for (x, y), v in zip(heads, values)]
 vg = qt.Variogram("spherical", 0.0, float(np.var(values)), 700.0)
 
-est_b, var_b, shape = qt.local_kriging_grid_flat(wells, lat, vg, 12, 3000.0)
-est = np.frombuffer(est_b, "<f8").reshape(shape)
-var = np.frombuffer(var_b, "<f8").reshape(shape)
-sims = [np.frombuffer(qt.sgs_flat(wells, lat, vg, 12, 3000.0, seed)[0], "<f8").reshape(shape)
-        for seed in (1, 2)]
+est, var = fields.local_kriging(wells, lat, vg, 12, 3000.0)         # Fields: arrays on the lattice
+sims = [fields.sgs(wells, lat, vg, 12, 3000.0, seed) for seed in (1, 2)]
 
-xy = np.array([[lat.node_xy(i, j) for j in range(lat.nrow)] for i in range(lat.ncol)])
+x, y = est.xy()                                                     # world position of every node
 wx, wy = np.array(heads).T
 lo, hi = min(values), max(values)
 fig, axes = plt.subplots(2, 2, figsize=(9, 7), sharex=True, sharey=True)
 panels = [(est, "kriged estimate", "viridis", (lo, hi)), (var, "kriging variance", "magma", (None, None)),
           (sims[0], "simulation, seed 1", "viridis", (lo, hi)), (sims[1], "simulation, seed 2", "viridis", (lo, hi))]
 for ax, (f, title, cmap, (vmin, vmax)) in zip(axes.flat, panels):
-    m = ax.pcolormesh(xy[..., 0], xy[..., 1], f, shading="auto", cmap=cmap, vmin=vmin, vmax=vmax)
+    m = ax.pcolormesh(x, y, f.values, shading="auto", cmap=cmap, vmin=vmin, vmax=vmax)
     ax.plot(wx, wy, "w^", mec="k", ms=6)
     ax.set_title(title)
     ax.set_aspect("equal")

@@ -13,6 +13,7 @@ import matplotlib.pyplot as plt
 import numpy as np
 
 import quarntools as qt
+from quarntools import fields
 
 lat = qt.Lattice(0.0, 0.0, 40.0, 40.0, 60, 50)
 heads = qt.place_wells(100.0, 100.0, 2300.0, 1900.0, 9, seed=21)
@@ -22,20 +23,20 @@ vg = qt.Variogram("spherical", 0.0, 1.0, 900.0)                    # on normal s
 
 
 def realization(seed):
-    buf, shape = qt.sgs_flat(wells, lat, vg, 12, 3000.0, seed)
-    return np.frombuffer(buf, "<f8").reshape(shape)
+    return fields.sgs(wells, lat, vg, 12, 3000.0, seed).values
 
 
+seeds = qt.spawn_seeds(2026, 40)                                    # one child seed per realization
 with ThreadPoolExecutor(2) as pool:                                 # the kernels release the GIL
-    stack = np.stack(list(pool.map(realization, range(40))))
+    stack = np.stack(list(pool.map(realization, seeds)))
 p90, p50, p10 = np.percentile(stack, [10, 50, 90], axis=0)        # low, mid, high
 assert np.all(p90 <= p50) and np.all(p50 <= p10)
 
-xy = np.array([[lat.node_xy(i, j) for j in range(lat.nrow)] for i in range(lat.ncol)])
+x, y = qt.Field(p50, lat).xy()
 wx, wy = np.array(heads).T
 fig, axes = plt.subplots(1, 3, figsize=(12, 3.8), sharey=True)
 for ax, f, title in zip(axes, (p90, p50, p10), ("P90 (low)", "P50", "P10 (high)")):
-    m = ax.pcolormesh(xy[..., 0], xy[..., 1], f, shading="auto", cmap="YlOrBr",
+    m = ax.pcolormesh(x, y, f, shading="auto", cmap="YlOrBr",
                       vmin=min(thick), vmax=max(thick))
     ax.plot(wx, wy, "k^", ms=5)
     ax.set_title(title)

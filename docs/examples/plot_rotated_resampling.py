@@ -10,20 +10,15 @@ import matplotlib.pyplot as plt
 import numpy as np
 
 import quarntools as qt
+from quarntools import fields
 
 src = qt.Lattice(0.0, 0.0, 100.0, 100.0, 31, 26)
 vg = qt.Variogram("gaussian", 0.0, 1.0, 900.0)
-buf, shape = qt.synth_isochore_flat(src, 30.0, 6.0, vg, seed=9)
-field = np.frombuffer(buf, "<f8").reshape(shape).copy()
-field[12:16, 10:13] = np.nan                                        # a hole of undefined nodes
+field = fields.synth_isochore(src, 30.0, 6.0, vg, seed=9)
+field.values[12:16, 10:13] = np.nan                                 # a hole of undefined nodes
 
 dst = qt.Lattice(600.0, -300.0, 40.0, 40.0, 70, 55, rotation_deg=35.0)
-out_b, out_shape = qt.resample_flat(field.astype("<f8").tobytes(), src, dst, "bilinear")
-out = np.frombuffer(out_b, "<f8").reshape(out_shape)
-
-
-def node_grid(lat):
-    return np.array([[lat.node_xy(i, j) for j in range(lat.nrow)] for i in range(lat.ncol)])
+out = field.resample(dst, "bilinear")                               # resample_flat underneath
 
 
 def outline(lat):
@@ -32,11 +27,11 @@ def outline(lat):
 
 
 fig, axes = plt.subplots(1, 2, figsize=(11, 4.8), sharex=True, sharey=True)
-for ax, lat, f, title in ((axes[0], src, field, "source: axis-aligned, 100 m"),
-                          (axes[1], dst, out, "target: rotated 35°, 40 m")):
-    g = node_grid(lat)
-    m = ax.pcolormesh(g[..., 0], g[..., 1], np.ma.masked_invalid(f), shading="auto",
-                      cmap="cividis", vmin=np.nanmin(field), vmax=np.nanmax(field))
+for ax, f, title in ((axes[0], field, "source: axis-aligned, 100 m"),
+                     (axes[1], out, "target: rotated 35°, 40 m")):
+    x, y = f.xy()
+    m = ax.pcolormesh(x, y, np.ma.masked_invalid(f.values), shading="auto", cmap="cividis",
+                      vmin=np.nanmin(field.values), vmax=np.nanmax(field.values))
     for other, style in ((src, "k-"), (dst, "r-")):
         ax.plot(*outline(other), style, lw=1)
     ax.set_title(title)

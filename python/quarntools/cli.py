@@ -73,7 +73,9 @@ def _parser() -> argparse.ArgumentParser:
     for name in _COMMAND_MODULES:
         try:
             mod = importlib.import_module(name)
-        except ImportError:
+        except ModuleNotFoundError as err:
+            if err.name is None or not name.startswith(err.name):
+                raise        # the command module exists but something it needs does not
             continue
         mod.add_parser(sub)
         sub.choices[list(sub.choices)[-1]].set_defaults(_run=mod.run)

@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import json
 import os
+import secrets
 import shutil
-import tempfile
 from typing import Callable
 
 import numpy as np
@@ -33,6 +33,8 @@ class OutputError(OSError):
 def check_output(out: str, force: bool) -> None:
     """Refuse an output folder that must not be replaced: a file, a non-empty folder without
     ``force``, or (even with ``force``) a non-empty folder that is not a quarntools asset."""
+    if os.path.islink(out):
+        raise OutputError(f"{out}: is a symbolic link; give the folder it points to")
     if os.path.lexists(out) and not os.path.isdir(out):
         raise OutputError(f"{out}: exists and is not a folder")
     if os.path.isdir(out) and os.listdir(out):
@@ -57,7 +59,7 @@ def write_asset(asset: Asset, out: str, force: bool = False, progress: Progress 
     parent = os.path.dirname(os.path.abspath(out)) or "."
     os.makedirs(parent, exist_ok=True)
     base = os.path.basename(os.path.abspath(out))
-    tmp = tempfile.mkdtemp(prefix=f".{base}.tmp-", dir=parent)
+    tmp = _new_folder(parent, f".{base}.tmp-")
     try:
         prog.stage("writing files")
         kinds = _write_files(asset, tmp, prog, plot)
@@ -71,12 +73,23 @@ def write_asset(asset: Asset, out: str, force: bool = False, progress: Progress 
     return files
 
 
+def _new_folder(parent: str, prefix: str) -> str:
+    """A new, uniquely named folder with the permissions of any folder the user creates (the
+    umask applies; ``tempfile.mkdtemp`` would make it private to the user)."""
+    while True:
+        path = os.path.join(parent, prefix + secrets.token_hex(4))
+        try:
+            os.mkdir(path)
+        except FileExistsError:
+            continue
+        return path
+
+
 def _swap_into_place(tmp: str, out: str) -> None:
     if not os.path.lexists(out):
         os.rename(tmp, out)
         return
-    old = tempfile.mkdtemp(prefix=f".{os.path.basename(os.path.abspath(out))}.old-",
-                           dir=os.path.dirname(os.path.abspath(out)))
+    old = _new_folder(os.path.dirname(os.path.abspath(out)), f".{os.path.basename(os.path.abspath(out))}.old-")
     os.rmdir(old)
     os.rename(out, old)
     try:
