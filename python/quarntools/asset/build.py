@@ -5,6 +5,7 @@ derived from the master seed, so one stage's knobs do not move another stage's d
 """
 from __future__ import annotations
 
+import functools
 import math
 import os
 import sys
@@ -169,7 +170,7 @@ def build_asset(cfg: AssetConfig, progress: Progress | None = None,
     t0 = time.perf_counter()
     asset, seeds = prepare_asset(cfg, prog)
     t1 = time.perf_counter()
-    runner = run_realizations or _run_threads
+    runner = run_realizations or functools.partial(_run_threads, realization_seed(cfg))
     results = list(runner(asset.volume_inputs, seeds, _threads(cfg), prog))
     asset.timings["realizations"] = time.perf_counter() - t1
     complete_asset(asset, results)
@@ -295,25 +296,28 @@ def prepare_asset(cfg: AssetConfig, progress: Progress | None = None) -> tuple[A
     return asset, real_seeds
 
 
-def _run_threads(inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):
-    """Realizations on a thread pool (the simulation releases the interpreter lock), in order.
-    At most two per thread are in flight, so an interrupt stops the loop at once."""
-    n = len(seeds)
-    out: list[gs.RealizationVolumes] = []
+def realization_seed(cfg: AssetConfig) -> int:
+    """The master seed of the volumetric realizations: their seeds are ``spawn_seeds(it, n)``."""
+    return spawn_seeds(cfg.asset.seed, N_STAGES)[S_REALIZATIONS]
+
+
+def _run_threads(master: int, inputs: gs.VolumeInputs, seeds: list[int], threads: int, prog: Progress):
+    """Realizations through the ensemble runner on a thread pool (the simulation releases the
+    interpreter lock), reduced in order. At most two per thread are in flight, so an interrupt
+    stops the loop at once."""
+    from ..ensemble import run
+    from ..ensemble.reducers import Collect
+    from ..ensemble.workflows import VOLUME_KEYS, VolumetricsWorkflow
+
     workers = max(1, threads)
-    pool = ThreadPoolExecutor(max_workers=workers)
-    try:
-        pending: dict[int, object] = {}
-        nxt = 0
-        for k in range(n):
-            while nxt < n and nxt < k + 2 * workers:
-                pending[nxt] = pool.submit(gs.realization_volumes, inputs, nxt, seeds[nxt])
-                nxt += 1
-            out.append(pending.pop(k).result())  # type: ignore[attr-defined]
-            prog.bar(k + 1, n)
-    finally:
-        pool.shutdown(wait=True, cancel_futures=True)
-    return out
+    keys = ("porosity", *VOLUME_KEYS)
+    res = run(VolumetricsWorkflow(inputs), len(seeds), master, workers=workers, window=2 * workers,
+              reducers=[Collect(k) for k in keys], progress=prog.bar)
+    if res.seeds != seeds:
+        raise AssertionError("build_asset: realization seeds differ from spawn_seeds(master, n)")
+    cols = [res[k]["all"] for k in keys]
+    return [gs.RealizationVolumes(k, s, *(c[k] for c in cols[1:]), cols[0][k].values)
+            for k, s in enumerate(res.seeds)]
 
 
 def _profile_kwargs(cfg: AssetConfig, azimuth: float) -> dict[str, object]:

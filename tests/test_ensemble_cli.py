@@ -1,0 +1,117 @@
+"""`quarntools ensemble`: the asset's volumetric realizations into a Zarr store."""
+import dataclasses
+
+import numpy as np
+import pytest
+
+import quarntools as qt
+from quarntools import cli
+from quarntools.asset import build_asset, parse_config, realization_volumes
+from quarntools.asset.build import realization_seed, volume_inputs
+
+xr = pytest.importorskip("xarray")
+
+SMALL = """[frame]
+ncol = 41
+nrow = 41
+xinc = 150.0
+yinc = 150.0
+[volumetrics]
+realizations = 9
+[porosity]
+control_wells = 8
+"""
+SCALARS = ("grv_m3", "ntg", "phi", "sw", "bo", "stoiip_sm3")
+
+
+def tree_bytes(root):
+    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+
+
+@pytest.fixture(scope="module")
+def cfg_file(tmp_path_factory):
+    p = tmp_path_factory.mktemp("cfg") / "small.toml"
+    p.write_text(SMALL)
+    return p
+
+
+@pytest.fixture(scope="module")
+def asset():
+    return build_asset(parse_config(SMALL))
+
+
+@pytest.fixture(scope="module")
+def threads_store(cfg_file, tmp_path_factory):
+    out = tmp_path_factory.mktemp("threads") / "ens.zarr"
+    assert cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(out), "--workers", "2",
+                     "--quiet"]) == 0
+    return out
+
+
+def test_asset_realization_loop_runs_through_the_ensemble(asset):
+    inputs, seeds = volume_inputs(parse_config(SMALL))
+    assert seeds == qt.spawn_seeds(realization_seed(parse_config(SMALL)), 9)
+    assert [r.seed for r in asset.realizations] == seeds
+    for k in (0, 4, 8):
+        direct = realization_volumes(inputs, k, seeds[k])
+        got = asset.realizations[k]
+        assert got.index == k and got.porosity.tobytes() == direct.porosity.tobytes()
+        assert [getattr(got, s).hex() for s in SCALARS] == [getattr(direct, s).hex() for s in SCALARS]
+
+
+def test_store_holds_the_assets_realizations(threads_store, asset):
+    # 5 realizations from the command are the first 5 of the asset's 9: same seeds, same bits
+    with xr.open_zarr(threads_store) as ds:
+        assert ds.porosity.shape == (5, asset.sim_lattice.ncol, asset.sim_lattice.nrow)
+        assert ds.porosity.encoding["chunks"] == (1, asset.sim_lattice.ncol, asset.sim_lattice.nrow)
+        for k in range(5):
+            r = asset.realizations[k]
+            assert ds.porosity.values[k].tobytes() == r.porosity.tobytes()
+            assert [float(ds[s].values[k]).hex() for s in SCALARS] == [getattr(r, s).hex() for s in SCALARS]
+        assert ds.seed.values.tolist() == [r.seed for r in asset.realizations[:5]]
+        lattice = ds.attrs["lattice"]
+        assert '"xinc": 600.0' in lattice and '"ncol": 11' in lattice
+        assert '"realizations": 5' in ds.attrs["config"]
+
+
+def test_processes_write_the_same_store(threads_store, cfg_file, tmp_path, capsys):
+    out = tmp_path / "p.zarr"
+    assert cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(out),
+                     "--executor", "processes", "--workers", "2", "--quiet"]) == 0
+    assert tree_bytes(out) == tree_bytes(threads_store)
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0] == f"ensemble   5 realizations of {cfg_file} (seed 20261207), 5 computed, 0 read back from the store"
+    st = qt.reservoir_summary(xr.open_zarr(out).stoiip_sm3.values.tolist())
+    assert lines[1] == (f"stoiip     P90 {qt.format_volume(st.p90)}  P50 {qt.format_volume(st.p50)}  "
+                        f"P10 {qt.format_volume(st.p10)}  mean {qt.format_volume(st.mean)}")
+
+
+CLI_ERRORS = [
+    pytest.param(["--scheduler", "tcp://127.0.0.1:1"], 2, "quarntools: error: ensemble: --scheduler needs "
+                 "--executor dask\n", id="scheduler-without-dask"),
+    pytest.param(["--seed", "4"], 1, "quarntools: error: ensemble: {out} holds a different run (master_seed "
+                 "differs); remove it or choose another path\n", id="other-seed-same-store"),
+]
+
+
+@pytest.mark.parametrize(("extra", "code", "message"), CLI_ERRORS)
+def test_cli_errors(extra, code, message, threads_store, cfg_file, capsys):
+    before = tree_bytes(threads_store)
+    args = ["ensemble", str(cfg_file), "--realizations", "5", "--out", str(threads_store), "--quiet", *extra]
+    assert cli.main(args) == code
+    assert capsys.readouterr().err == message.format(out=threads_store)
+    assert tree_bytes(threads_store) == before
+
+
+def test_rerun_reads_everything_back(threads_store, cfg_file, capsys):
+    assert cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(threads_store), "--quiet"]) == 0
+    assert ", 0 computed, 5 read back from the store" in capsys.readouterr().out
+
+
+def test_realizations_override_keeps_the_first_ones(asset):
+    # the count is part of the configuration, but realization k does not depend on it
+    cfg = parse_config(SMALL)
+    more = dataclasses.replace(cfg, volumetrics=dataclasses.replace(cfg.volumetrics, realizations=3))
+    assert volume_inputs(more)[1] == volume_inputs(cfg)[1][:3]
+    assert realization_seed(more) == realization_seed(cfg)
+    assert np.array_equal(volume_inputs(more)[0].weights, asset.volume_inputs.weights)
