@@ -15,6 +15,7 @@ import numexpr as ne
 import numpy as np
 
 import quarntools as qt
+import quarntools.arrays as qta
 from timing import best
 
 N = 1_000_000
@@ -65,6 +66,17 @@ def main():
     tna, _ = best(repeat=5, fn=lambda: np.where(xa > 0.5, np.sqrt(xa) * aa + ba, 0.0).tolist())
     print(f"  arrays in, list out: quarntools {tqa * 1e3:.1f} ms | numpy {tna * 1e3:.1f} ms | "
           f"quarntools/numpy = {tqa / tna:.2f}x")
+
+    # Arrays in and out, the form a NumPy user calls: quarntools.arrays against numpy and
+    # numexpr on one thread, the same arrays for all.
+    ne.set_num_threads(1)
+    assert qta.evaluate_formula(FORMULA, {"x": xa, "a": aa, "b": ba})["y"].tolist() == ref
+    t_arr, _ = best(repeat=9, fn=lambda: qta.evaluate_formula(FORMULA, {"x": xa, "a": aa, "b": ba})["y"])
+    t_np, _ = best(repeat=9, fn=lambda: np.where(xa > 0.5, np.sqrt(xa) * aa + ba, 0.0))
+    t_ne, _ = best(repeat=9, fn=lambda: ne.evaluate("where(x > 0.5, sqrt(x) * a + b, 0.0)",
+                                                    local_dict={"x": xa, "a": aa, "b": ba}))
+    print(f"  arrays in and out: quarntools.arrays {t_arr * 1e3:.1f} ms | numpy {t_np * 1e3:.1f} ms | "
+          f"numexpr (1 thread) {t_ne * 1e3:.1f} ms | /numpy = {t_arr / t_np:.2f}x | /numexpr = {t_arr / t_ne:.2f}x")
 
     # Core evaluation cost separated from the crossings: a block that reuses the inputs
     # many times costs one crossing but many evaluations.

@@ -16,6 +16,7 @@ import numpy as np
 from scipy import integrate, optimize, signal, special, stats
 
 import quarntools as qt
+import quarntools.arrays as qta
 from timing import best
 
 NODES = stats.norm.ppf((np.arange(256) + 0.5) / 256)
@@ -101,6 +102,9 @@ def bench_log_series():
     tt, _ = best(lambda: [qt.ZoneSpec(z.thickness_m, z.mean, z.std, z.corr_length_m) for z in zones])
     print(f"synth_log_series 10 zones, 10^6 samples: {tq*1e3:8.1f} ms   (of which 10 transform solves {tt*1e3:.1f} ms)")
     print(f"numpy + lfilter + expit (same model):    {tp*1e3:8.1f} ms   (peer/quarntools = {tp/tq:.2f}x)")
+    ta, ya = best(lambda: qta.synth_log_series(zones, step, 5, 7))  # array out, the same bits
+    assert ya.tobytes() == y.tobytes()
+    print(f"  arrays out (quarntools.arrays):         {ta*1e3:8.1f} ms   (peer/quarntools = {tp/ta:.2f}x)")
 
 
 def cutoff_moments_quad(f, s, c):
@@ -140,6 +144,9 @@ def bench_petro():
     print(f"synth_petro_curves calibration (n=1):    {tc*1e3:8.2f} ms")
     print(f"scipy root on quad cutoff moments:        {tp*1e3:8.2f} ms   (peer/quarntools = {tp/tc:.1f}x)")
     print(f"synth_petro_curves 10^6 samples:          {td*1e3:8.1f} ms (calibration + drawing + lists)")
+    ta, arr = best(lambda: qta.synth_petro_curves(zone, 0.1, 1_000_000, 5))
+    assert arr["phie"].tobytes() == phie.tobytes() and arr["net_flag"].tolist() == out["net_flag"]
+    print(f"  arrays out (quarntools.arrays):         {ta*1e3:8.1f} ms")
 
 
 def bench_ntg():
@@ -151,6 +158,17 @@ def bench_ntg():
     assert np.max(np.abs(np.array(out) - ref)) < 1e-12
     print(f"ntg_curve 10^6 samples, 201-sample window: {tq*1e3:7.1f} ms")
     print(f"numpy.convolve ratio:                      {tp*1e3:7.1f} ms   (peer/quarntools = {tp/tq:.2f}x)")
+    fa = np.array(flag, np.int64)
+    ta, arr = best(lambda: qta.ntg_curve(fa, 0.1, 20.0))  # int64 array in, array out
+    assert arr.tolist() == out
+    print(f"  arrays in and out (quarntools.arrays):   {ta*1e3:7.1f} ms   (peer/quarntools = {tp/ta:.2f}x)")
+    tf, fl = best(lambda: qta.synth_facies_series(1_000_000, 0.1, 0.4, 1.0, 3))
+    tl, _ = best(lambda: qt.synth_facies_series(1_000_000, 0.1, 0.4, 1.0, 3))
+    assert fl.tolist() == flag
+    print(f"synth_facies_series 10^6: list {tl*1e3:7.1f} ms | array (quarntools.arrays) {tf*1e3:7.1f} ms")
+    tpl, _ = best(lambda: qt.synth_por_with_facies(flag, 0.1, 0.25, 0.04, 0.08, 0.02, 1.0, 4))
+    tpa, _ = best(lambda: qta.synth_por_with_facies(fl, 0.1, 0.25, 0.04, 0.08, 0.02, 1.0, 4))
+    print(f"synth_por_with_facies 10^6: lists {tpl*1e3:7.1f} ms | arrays in and out {tpa*1e3:7.1f} ms")
 
 
 if __name__ == "__main__":

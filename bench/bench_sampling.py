@@ -16,6 +16,7 @@ from pathlib import Path
 import numpy as np
 
 import quarntools as qt
+import quarntools.arrays as qta
 
 ROOT = Path(__file__).resolve().parents[1]
 N = 1_000_000
@@ -63,6 +64,21 @@ def bench_sample_n():
           f"{u_ours[0] / u_np[0]:.2f}x")
 
 
+def bench_arrays():
+    # Arrays out, the form a NumPy user calls: quarntools.arrays.sample against numpy's
+    # generator methods, alternating in one run.
+    a, b = qt.Rng(SEED), qt.Rng(SEED)
+    normal = qt.Sampler.normal(0, 1)
+    assert qta.sample(normal, 1000, a).tolist() == normal.sample_n(1000, b)
+    gen = np.random.default_rng(SEED)
+    for label, sampler, peer in (("normal", normal, lambda: gen.standard_normal(N)),
+                                 ("uniform", qt.Sampler.uniform(0, 1), lambda: gen.random(N))):
+        ours = best_of(lambda: qta.sample(sampler, N, a), repeat=9)
+        theirs = best_of(peer, repeat=9)
+        print(f"arrays out, {label:7s} {N:,} draws: quarntools.arrays.sample {ours[0]*1e3:6.2f} ms | "
+              f"numpy {theirs[0]*1e3:6.2f} ms | ratio {ours[0] / theirs[0]:.2f}x")
+
+
 def bench_raw_stream():
     lib = ROOT / "build" / "dev" / "libquarn_core.a"
     if not lib.exists():
@@ -92,4 +108,5 @@ if __name__ == "__main__":
     print(f"python {sys.version.split()[0]}, numpy {np.__version__}")
     check_agreement()
     bench_sample_n()
+    bench_arrays()
     bench_raw_stream()

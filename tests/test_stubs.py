@@ -14,6 +14,8 @@ import types
 import typing
 from pathlib import Path
 
+import numpy as np
+import numpy.typing as npt
 import pytest
 
 import quarntools as qt
@@ -270,6 +272,9 @@ def _conforms(value, tp):
         return type(value) is tuple and len(value) == len(args) and all(map(_conforms, value, args))
     if origin is dict:
         return type(value) is dict and all(_conforms(k, args[0]) and _conforms(v, args[1]) for k, v in value.items())
+    if origin is not None and getattr(origin, "__name__", "") == "ndarray":  # NDArray[<scalar type>]
+        dtype_args = typing.get_args(args[1])
+        return type(value).__name__ == "ndarray" and value.dtype.type is dtype_args[0]
     if tp is None or tp is type(None):
         return value is None
     if isinstance(tp, type):
@@ -292,6 +297,9 @@ def test_usage_runs_and_its_type_claims_hold(monkeypatch):
 
 
 CONFORMS = [
+    pytest.param(np.zeros(2), npt.NDArray[np.float64], True, id="ndarray-float64"),
+    pytest.param(np.zeros(2, np.int64), npt.NDArray[np.float64], False, id="ndarray-dtype"),
+    pytest.param([0.0, 0.0], npt.NDArray[np.float64], False, id="list-is-not-ndarray"),
     pytest.param([1.0, 2.0], list[float], True, id="list-float"),
     pytest.param([1.0, 2], list[float], False, id="int-is-not-float"),
     pytest.param((b"", (1, 2)), tuple[bytes, tuple[int, int]], True, id="flat"),

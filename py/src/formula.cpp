@@ -8,11 +8,11 @@
 
 #include "areas.hpp"
 #include "convert.hpp"
+#include "kinds.hpp"
 #include "formula/block.hpp"
 #include "formula/evaluate.hpp"
 
 namespace qpy {
-namespace {
 
 using quarn::formula::FormulaInfo;
 using quarn::formula::Outputs;
@@ -39,6 +39,8 @@ bool as_texts(PyObject* o, std::vector<std::string>& out) {
   return true;
 }
 
+namespace {
+
 // Walks a snapshot of the items, so value conversions that run Python code
 // cannot disturb the iteration.
 template <class Map, class F>
@@ -64,9 +66,13 @@ bool dict_of(PyObject* o, Map& out, F value) {
   return true;
 }
 
+}  // namespace
+
 // as_floats copies 1-D float64 buffers (NumPy arrays, array('d')) in one step.
 bool as_properties(PyObject* o, Properties& out) { return dict_of(o, out, as_floats); }
 bool as_params(PyObject* o, Params& out) { return dict_of(o, out, as_float); }
+
+namespace {
 
 PyObject* py_strs(const std::vector<std::string>& v) { return build_list(v, py_str); }
 

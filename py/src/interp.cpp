@@ -5,12 +5,15 @@
 #include "areas.hpp"
 #include "convert.hpp"
 #include "interp/interp1d.hpp"
+#include "kinds.hpp"
 #include "options.hpp"
 
 namespace qpy {
-namespace {
 
 using quarn::interp::Method;
+
+namespace {
+
 using Floats = std::vector<double>;
 
 constexpr OptionName<Method> kMethodNames[] = {
@@ -21,10 +24,14 @@ constexpr OptionName<Method> kMethodNames[] = {
     {"natural_cubic", Method::NaturalCubic}, {"cubic_natural", Method::NaturalCubic},
 };
 
+}  // namespace
+
 // An unknown name reads as an invalid-argument error of the core.
-const Option<Method> kMethod{kMethodNames, true, [](const std::string& key) {
+const Option<Method> kInterpMethod{kMethodNames, true, [](const std::string& key) {
   return quarn::invalid_argument("unknown interpolation method '" + key + "'").display();
 }};
+
+namespace {
 
 struct InterpArgs {
   Floats x, y, query;
@@ -57,7 +64,7 @@ const FunctionDef<IA> kInterp1d{
     .call = [](IA& a) -> Outcome {
       return done(quarn::interp::interp1d(a.x, a.y, a.query, a.method, a.extrapolate), py_floats);
     },
-    .check = [](IA& a) { return parse_option(kMethod, a.method_name, a.method); },
+    .check = [](IA& a) { return parse_option(kInterpMethod, a.method_name, a.method); },
     .nogil = true,
 };
 

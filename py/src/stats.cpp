@@ -8,6 +8,7 @@
 #include "sampling/aggregate.hpp"
 #include "stats/descriptive.hpp"
 #include "stats/weighted.hpp"
+#include "kinds.hpp"
 #include "options.hpp"
 
 namespace qpy {
@@ -209,9 +210,13 @@ constexpr OptionName<Correlation> kCorrelationNames[] = {
     {"comono", Correlation::Comonotonic},
 };
 
+}  // namespace
+
 const Option<Correlation> kCorrelation{kCorrelationNames, true, [](const std::string& key) {
   return "unknown correlation '" + key + "' (expected 'independent' or 'comonotonic')";
 }};
+
+namespace {
 
 struct AggregateArgs {
   Nested segments;

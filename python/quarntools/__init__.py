@@ -3,7 +3,8 @@
 The compiled extension ``quarntools._quarntools`` is re-exported here unchanged; beside it
 the package adds the NumPy layer: :class:`Field` (a grid on a lattice as an array),
 :mod:`quarntools.fields` (grid functions with arrays in and Fields out) and
-:func:`spawn_seeds` (child seeds from one master seed). The NumPy layer is imported on
+:func:`spawn_seeds` (child seeds from one master seed) and :mod:`quarntools.arrays` (the
+long-vector functions with NumPy arrays out). The NumPy layer is imported on
 first use, so ``import quarntools`` itself stays as light as the extension.
 """
 
@@ -17,7 +18,8 @@ __version__ = _quarntools.__version__
 __doc__ = __doc__
 
 # name -> (module, attribute or None for the module itself)
-_LAZY = {"Field": (".field", "Field"), "spawn_seeds": (".seeds", "spawn_seeds"), "fields": (".fields", None)}
+_LAZY = {"Field": (".field", "Field"), "spawn_seeds": (".seeds", "spawn_seeds"), "fields": (".fields", None),
+         "arrays": (".arrays", None)}
 
 
 def __getattr__(name: str) -> object:

@@ -3,6 +3,7 @@
 from . import _quarntools as _quarntools
 from ._quarntools import *
 from ._quarntools import __version__ as __version__
+from . import arrays as arrays
 from . import fields as fields
 from .field import Field as Field
 from .seeds import spawn_seeds as spawn_seeds

@@ -33,14 +33,38 @@ class Locator {
     for (std::size_t i = 0; i < x.size(); ++i) keys_[i] = total_key(x[i]);
   }
 
-  // Binary search; the previous answer is tried first, which makes sorted
-  // queries cheap without changing any result (the answer is unique).
+  // The first knot whose key is >= the query's, searched outward from the previous
+  // answer: an exponential (galloping) search brackets it in O(log distance) steps and a
+  // binary search finishes inside the bracket. The answer is unique, so where the search
+  // starts changes no result; sorted queries cost O(1) amortised per query.
   Place find(double q) {
     const std::int64_t key = total_key(q);
     const std::size_t n = keys_.size();
+    std::size_t lo = 0, hi = n;  // the answer lies in [lo, hi]
     const std::size_t s = hint_;
-    if ((s == 0 || keys_[s - 1] < key) && (s == n || key <= keys_[s])) return place(s, key);
-    std::size_t lo = 0, hi = n;  // first index whose key is >= key
+    if (s < n && keys_[s] < key) {  // forward: the answer is above s
+      lo = s + 1;
+      for (std::size_t step = 1; lo + step - 1 < n; step *= 2) {
+        const std::size_t probe = lo + step - 1;
+        if (keys_[probe] >= key) {
+          hi = probe;
+          break;
+        }
+        lo = probe + 1;
+      }
+    } else if (s > 0 && keys_[s - 1] >= key) {  // backward: the answer is below s
+      hi = s - 1;
+      for (std::size_t step = 1; step <= hi; step *= 2) {
+        const std::size_t probe = hi - step;
+        if (keys_[probe] < key) {
+          lo = probe + 1;
+          break;
+        }
+        hi = probe;
+      }
+    } else {
+      lo = hi = s;  // the previous answer stands
+    }
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
       if (keys_[mid] < key)
@@ -132,18 +156,19 @@ Result<std::vector<double>> interp1d(std::span<const double> x, std::span<const 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   Locator locate(x);
   std::vector<double> out(query.size());
-  for (std::size_t qi = 0; qi < query.size(); ++qi) {
-    if ((qi & 4095) == 0 && cancel::poll_n(4096 * 16)) return cancel::error("interp1d");
-    const double q = query[qi];
-    if (std::isnan(q) || (!extrapolate && (q < x[0] || q > x[n - 1]))) {
-      out[qi] = nan;
-      continue;
-    }
-    const Place at = locate.find(q);
-    const std::size_t s = at.index;
-    double v = 0.0;
-    switch (method) {
-      case Method::NearestKnot:
+  // One loop per method (the choice hoisted out of the per-query work).
+  auto run = [&]<Method M>() -> bool {
+    for (std::size_t qi = 0; qi < query.size(); ++qi) {
+      if ((qi & 4095) == 0 && cancel::poll_n(4096 * 16)) return false;
+      const double q = query[qi];
+      if (std::isnan(q) || (!extrapolate && (q < x[0] || q > x[n - 1]))) {
+        out[qi] = nan;
+        continue;
+      }
+      const Place at = locate.find(q);
+      const std::size_t s = at.index;
+      double v = 0.0;
+      if constexpr (M == Method::NearestKnot) {
         if (at.exact) {
           v = y[s];
         } else if (s == 0) {
@@ -155,30 +180,34 @@ Result<std::vector<double>> interp1d(std::span<const double> x, std::span<const 
           const double d_hi = std::fabs(q - x[s]);
           v = d_hi >= d_lo ? y[s - 1] : y[s];  // a tie goes to the lower knot
         }
-        break;
-      case Method::PreviousKnot:
+      } else if constexpr (M == Method::PreviousKnot) {
         v = at.exact ? y[s] : s == 0 ? y[0] : s == n ? y[n - 1] : y[s - 1];
-        break;
-      case Method::NextKnot:
+      } else if constexpr (M == Method::NextKnot) {
         v = at.exact ? y[s] : s == n ? y[n - 1] : y[s];
-        break;
-      case Method::Linear: {
+      } else if constexpr (M == Method::Linear) {
         const std::size_t k = segment(at, n);
         const double t = (q - x[k]) / (x[k + 1] - x[k]);
         v = (y[k + 1] - y[k]) * t + y[k];
-        break;
-      }
-      case Method::NaturalCubic: {
+      } else {
         const std::size_t k = segment(at, n);
         const double h = x[k + 1] - x[k];
         const double a = (x[k + 1] - q) / h;
         const double b = (q - x[k]) / h;
         v = ((mom[k + 1] * (b * b * b - b) + mom[k] * (a * a * a - a)) * h * h) / 6.0 + (b * y[k + 1] + a * y[k]);
-        break;
       }
+      out[qi] = v;
     }
-    out[qi] = v;
+    return true;
+  };
+  bool done = false;
+  switch (method) {
+    case Method::NearestKnot: done = run.template operator()<Method::NearestKnot>(); break;
+    case Method::PreviousKnot: done = run.template operator()<Method::PreviousKnot>(); break;
+    case Method::NextKnot: done = run.template operator()<Method::NextKnot>(); break;
+    case Method::Linear: done = run.template operator()<Method::Linear>(); break;
+    case Method::NaturalCubic: done = run.template operator()<Method::NaturalCubic>(); break;
   }
+  if (!done) return cancel::error("interp1d");
   return out;
 }
 

@@ -9,6 +9,7 @@ import array
 from typing import TYPE_CHECKING, assert_type
 
 import numpy as np
+import numpy.typing as npt
 
 import quarntools as qt
 from quarntools import Lattice, Sampler
@@ -197,3 +198,13 @@ assert_type(qt.fields.sgs(np.array([[10.0, 10.0, 1.0]]), lat, sph, 8, 200.0, 1),
 assert_type(qt.fields.local_kriging([[10.0, 10.0, 1.0]], lat, sph, 8, 200.0), tuple[qt.Field, qt.Field])
 assert_type(qt.fields.synth_trend_map(lat, sph, 1, correlate_with=(field, 0.5)), qt.Field)
 assert_type(qt.fields.resample(field, target), qt.Field)
+
+# ---- quarntools.arrays: vector results as arrays
+FloatArr = npt.NDArray[np.float64]
+IntArr = npt.NDArray[np.int64]
+assert_type(qt.arrays.interp1d(np.arange(3.0), np.arange(3.0), [0.5], "cubic"), FloatArr)
+assert_type(qt.arrays.evaluate_formula(["y = x"], {"x": np.arange(3.0)}), dict[str, FloatArr])
+assert_type(qt.arrays.sample(normal, 3, rng), FloatArr)
+assert_type(qt.arrays.sample(clamped, 3, 7), FloatArr)
+assert_type(qt.arrays.aggregate(np.ones((2, 3)), "comonotonic"), FloatArr)
+assert_type(qt.arrays.synth_facies_series(3, 0.1, 0.4, 1.0, 2), IntArr)

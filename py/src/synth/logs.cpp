@@ -7,6 +7,7 @@
 #include "../areas.hpp"
 #include "../classes.hpp"
 #include "../convert.hpp"
+#include "../kinds.hpp"
 #include "synth/log_series.hpp"
 #include "synth/petro.hpp"
 
@@ -14,17 +15,6 @@ namespace qpy {
 
 using quarn::synth::PetroZoneSpec;
 using quarn::synth::ZoneSpec;
-
-template <>
-struct ClassOf<ZoneSpec> {
-  static const ClassDef& def();
-};
-template <>
-struct ClassOf<PetroZoneSpec> {
-  static const ClassDef& def();
-};
-
-namespace {
 
 using Flags = std::vector<std::uint8_t>;
 
@@ -47,6 +37,17 @@ bool as_zones(PyObject* o, std::vector<ZoneSpec>& out) {
   out = std::move(zones);
   return true;
 }
+
+// Facies as bytes (non-zero = sand), copied while the lock is held.
+bool as_facies(PyObject* o, Flags& out) {
+  std::vector<std::int64_t> v;
+  if (!as_ints(o, v)) return false;
+  out.resize(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) out[i] = v[i] != 0 ? 1 : 0;
+  return true;
+}
+
+namespace {
 
 PyObject* py_flags(const Flags& v) {
   return build_list(v, [](std::uint8_t f) { return PyLong_FromLong(f); });
@@ -182,15 +183,6 @@ const FunctionDef<FA> kSynthFaciesSeries{
     },
     .nogil = true,
 };
-
-// Facies as bytes (non-zero = sand), copied while the lock is held.
-bool as_facies(PyObject* o, Flags& out) {
-  std::vector<std::int64_t> v;
-  if (!as_ints(o, v)) return false;
-  out.resize(v.size());
-  for (std::size_t i = 0; i < v.size(); ++i) out[i] = v[i] != 0 ? 1 : 0;
-  return true;
-}
 
 struct PorArgs {
   Flags facies;
