@@ -16,10 +16,7 @@ extensions = [
     "sphinx.ext.mathjax",
     "numpydoc",
     "sphinx_gallery.gen_gallery",
-    "myst_parser",
 ]
-source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
-myst_enable_extensions = ["dollarmath"]
 
 exclude_patterns = ["_build", "examples/*.rst", "**/GALLERY_HEADER.rst"]
 templates_path = []

@@ -266,3 +266,33 @@ def test_core_error_from_unlocked_call_has_the_same_text():
     assert str(err.value) == (
         "invalid geometry: resample: degenerate source geometry (empty grid or zero node spacing)")
     assert math.isnan(qt.resample([[1.0]], qt.Lattice(0, 0, math.nan, 1, 1, 1), lat0)[0][0])
+
+
+# One row declares each nested/flat pair: the twin binds the same parameters under its own name.
+TWINS = [
+    pytest.param("resample", "'src_grid', 'src_georef', and 'target'", "from 3 to 4", 5, id="resample"),
+    pytest.param("sgs", "'coords', 'lattice', 'variogram', 'max_neighbours', 'radius', and 'seed'", "6", 7,
+                 id="sgs"),
+    pytest.param("local_kriging_grid", "'coords', 'lattice', 'variogram', 'max_neighbours', and 'radius'", "5", 6,
+                 id="kriging"),
+    pytest.param("synth_isochore", "'lattice', 'mean_thickness', 'variability', 'variogram', and 'seed'", "5", 6,
+                 id="isochore"),
+    pytest.param("synth_trend_map", "'lattice', 'variogram', and 'seed'", "from 3 to 4", 5, id="trend"),
+    pytest.param("synth_dome_surface", "'lattice', 'relief', 'aspect', 'tilt', 'noise_variance', "
+                 "'noise_variogram', and 'seed'", "7", 8, id="dome"),
+]
+
+
+@pytest.mark.parametrize("flat", [False, True], ids=["nested", "flat"])
+@pytest.mark.parametrize(("name", "required", "takes", "too_many"), TWINS)
+def test_twins_bind_alike_under_their_own_names(name, required, takes, too_many, flat):
+    full = name + "_flat" if flat else name
+    f = getattr(qt, full)
+    assert str(inspect.signature(f)) == str(inspect.signature(getattr(qt, name)))
+    n = required.count("'") // 2
+    with pytest.raises(TypeError) as err:
+        f()
+    assert str(err.value) == f"{full}() missing {n} required positional arguments: {required}"
+    with pytest.raises(TypeError) as err:
+        f(*range(too_many))
+    assert str(err.value) == f"{full}() takes {takes} positional arguments but {too_many} were given"

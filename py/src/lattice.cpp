@@ -13,7 +13,9 @@ using quarn::Lattice;
 
 // ---- Lattice --------------------------------------------------------------
 
+/// The lattice parameters; `Georef.lattice` takes all but the origin.
 struct LatticeArgs {
+  PyObject* self;
   double xori, yori, xinc, yinc;
   std::uint64_t ncol, nrow;
   double rotation_deg;
@@ -195,31 +197,13 @@ const FunctionDef<SelfArgs> kOrigin{
     },
 };
 
-struct PlacedLatticeArgs {
-  PyObject* self;
-  double xinc, yinc;
-  std::uint64_t ncol, nrow;
-  double rotation_deg;
-  bool yflip;
-};
-using PLA = PlacedLatticeArgs;
-
-constexpr Param<PLA> kGeorefLatticeParams[] = {
-    {"xinc", arg<&PLA::xinc, as_float>},
-    {"yinc", arg<&PLA::yinc, as_float>},
-    {"ncol", arg<&PLA::ncol, as_count>},
-    {"nrow", arg<&PLA::nrow, as_count>},
-    {"rotation_deg", arg<&PLA::rotation_deg, as_float>, Default::real(0.0)},
-    {"yflip", arg<&PLA::yflip, as_flag>, Default::flag(false)},
-};
-
-const FunctionDef<PLA> kGeorefLattice{
+const FunctionDef<LA> kGeorefLattice{
     .name = "lattice",
     .owner = "Georef",
-    .params = kGeorefLatticeParams,
+    .params = std::span(kLatticeParams).subspan<2>(),
     .doc = "A world-placed `Lattice` of `ncol \u00d7 nrow` nodes at spacing `(xinc, yinc)`,\n"
            "node `(0, 0)` pinned to this origin.",
-    .call = [](PLA& a) -> Outcome {
+    .call = [](LA& a) -> Outcome {
       return done(self_georef(a).lattice(a.xinc, a.yinc, a.ncol, a.nrow, a.rotation_deg, a.yflip), wrap_ref<Lattice>);
     },
 };

@@ -81,20 +81,38 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   KrigedFields out{Field(nc, nr, nan), Field(nc, nr, nan)};
   const LatticeFrame frame(lattice);
-  std::vector<Neighbour> found;
-  found.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, entries.size())));
   if (nc == 0 || nr == 0) return out;  // no node (the other count may be huge)
-  gridding::kriging::LuBuffers buf;
+  // Targets are kriged in pairs: two systems built and factorised one after the other,
+  // then solved together (each substitution is one long chain of dependent operations;
+  // two of them overlap). Every value is computed exactly as for a lone target.
+  struct Target {
+    gridding::kriging::LuBuffers lu;
+    std::vector<Neighbour> found;
+    std::size_t i = 0, j = 0;
+  };
+  Target slots[2];
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, index.size()));
+  for (Target& t : slots) {
+    t.found.reserve(want);
+    t.lu.reserve(std::min<std::uint64_t>(max_neighbours, entries.size()) + 1);
+  }
+  const auto finish = [&](const Target& t) {
+    const auto k = gridding::kriging::ordinary_estimate(data.z, t.found, t.lu);
+    out.estimate.at(t.i, t.j) = k.estimate;
+    out.variance.at(t.i, t.j) = k.variance;
+  };
   gridding::kriging::PairGammaCache cache;
   cache.reset(data.x.size());
+  bool pending = false;  // slots[0] holds a factorised system waiting for a partner
   // A node's k nearest lie within (previous node's k-th distance + the step between the
   // two nodes), so the search first tries that smaller radius. When it still finds k
   // points they are exactly the k nearest within `radius` (every point outside it is
   // farther than all of them); otherwise the full search runs.
-  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, index.size()));
   double prev_x = 0.0, prev_y = 0.0, prev_far = -1.0;
   for (std::size_t j = 0; j < nr; ++j) {
     for (std::size_t i = 0; i < nc; ++i) {
+      Target& t = slots[pending ? 1 : 0];
+      std::vector<Neighbour>& found = t.found;
       const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
       bool searched = false;
       if (prev_far >= 0.0) {
@@ -112,11 +130,22 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
       if (found.empty()) continue;
       if (cancel::poll(gridding::kriging::solve_work(found.size() + 1)))
         return cancel::error("LocalKriging::krige");
-      const auto k = gridding::kriging::ordinary_krige(data.x, data.y, data.z, found, variogram, buf, &cache);
-      if (!k) continue;
-      out.estimate.at(i, j) = k->estimate;
-      out.variance.at(i, j) = k->variance;
+      if (!gridding::kriging::ordinary_system(data.x, data.y, found, variogram, t.lu, &cache)) continue;
+      t.i = i;
+      t.j = j;
+      if (!pending) {
+        pending = true;
+        continue;
+      }
+      gridding::kriging::solve_both(slots[0].lu, slots[1].lu);
+      finish(slots[0]);
+      finish(slots[1]);
+      pending = false;
     }
+  }
+  if (pending) {
+    slots[0].lu.solve();
+    finish(slots[0]);
   }
   return out;
 }

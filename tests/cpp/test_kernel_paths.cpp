@@ -79,7 +79,7 @@ TEST_CASE("lu kernels: every path gives the portable bits, pivots and singular c
         }
       std::vector<double> b = a;
       std::vector<std::size_t> pa(m), pb(m);
-      std::vector<double> scratch(m);
+      std::vector<double> scratch(2 * m);
       const bool ok_a = factorize_portable(a.data(), m, ld, pa.data(), scratch.data());
       const bool ok_b = fn(b.data(), m, ld, pb.data(), scratch.data());
       CHECK(ok_a == ok_b);
@@ -167,4 +167,32 @@ TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit 
     }
   }
   CHECK(compared > 10000);
+}
+
+TEST_CASE("lu buffers: two systems solved together give each one's own bits") {
+  using namespace quarn::gridding::kriging;
+  quarn::test::WorkloadRng rng{31};
+  for (int t = 0; t < 300; ++t) {
+    const std::size_t ma = 1 + static_cast<std::size_t>(rng.unit() * 30.0);
+    const std::size_t mb = t % 3 == 0 ? 1 + static_cast<std::size_t>(rng.unit() * 30.0) : ma;
+    LuBuffers a, b, lone_a, lone_b;
+    a.prepare(ma);
+    b.prepare(mb);
+    lone_a.prepare(ma);
+    lone_b.prepare(mb);
+    for (std::size_t r = 0; r < ma; ++r) {
+      for (std::size_t c = 0; c < ma; ++c) a.at(r, c) = lone_a.at(r, c) = rng.unit() - 0.5;
+      a.rhs[r] = lone_a.rhs[r] = rng.unit();
+    }
+    for (std::size_t r = 0; r < mb; ++r) {
+      for (std::size_t c = 0; c < mb; ++c) b.at(r, c) = lone_b.at(r, c) = rng.unit() - 0.5;
+      b.rhs[r] = lone_b.rhs[r] = rng.unit();
+    }
+    if (!a.factorize() || !b.factorize() || !lone_a.factorize() || !lone_b.factorize()) continue;
+    solve_both(a, b);
+    lone_a.solve();
+    lone_b.solve();
+    CHECK(std::memcmp(a.solution.data(), lone_a.solution.data(), ma * sizeof(double)) == 0);
+    CHECK(std::memcmp(b.solution.data(), lone_b.solution.data(), mb * sizeof(double)) == 0);
+  }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quarn::geostat::sgs_detail {
 
@@ -47,10 +48,15 @@ std::optional<NodeSearch> NodeSearch::make(const Lattice& lat, double radius) {
     for (std::int64_t di = -imax; di <= imax; ++di) {
       const double ex = static_cast<double>(di) * ax, ey = static_cast<double>(dj) * ay;
       const double dist = std::sqrt(ex * ex + ey * ey);
-      if (dist <= cut) s.template_.push_back({dist, di, dj});
+      if (dist <= cut) s.template_.push_back({dist, di, dj, di * static_cast<std::int64_t>(lat.nrow) + dj});
     }
   std::stable_sort(s.template_.begin(), s.template_.end(),
                    [](const Offset& a, const Offset& b) { return a.dist < b.dist; });
+  for (std::size_t a = 0, b = 0; a < s.template_.size(); ++a) {
+    b = std::max(b, a + 1);
+    while (b < s.template_.size() && s.template_[b].dist <= s.template_[a].dist + 2.0 * slack) ++b;
+    s.ring_ = std::max(s.ring_, b - a - 1);
+  }
   s.payload_.assign(nodes, kNone);
   return s;
 }
@@ -58,38 +64,42 @@ std::optional<NodeSearch> NodeSearch::make(const Lattice& lat, double radius) {
 bool NodeSearch::nearest_within(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count,
                                 std::vector<Hit>& out) {
   out.clear();
-  heap_.clear();
+  cand_.clear();
   if (max_count == 0) return true;
   const auto ci = static_cast<std::int64_t>(col), cj = static_cast<std::int64_t>(row);
-  const auto nc = static_cast<std::int64_t>(ncol_), nr = static_cast<std::int64_t>(nrow_);
-  double kth = 0.0;  // distance of the worst kept candidate once the heap is full
+  const auto base = static_cast<std::int64_t>(col * nrow_ + row);
+  // Offsets come by ideal distance and a computed distance strays from the ideal one by
+  // at most slack_. Once k points are collected, the k-th of them lies within (its ideal
+  // distance + slack_), so a point whose ideal distance exceeds that by another slack_
+  // is strictly farther than the k best: the walk stops there.
+  double stop = std::numeric_limits<double>::infinity();
+  // At most max_count points and the offsets tied with the last of them are collected:
+  // sized once, so queries do not allocate.
+  const std::size_t most = static_cast<std::size_t>(std::min<std::uint64_t>(max_count, template_.size())) + ring_;
+  if (cand_.capacity() < most) cand_.reserve(most);
   for (const Offset& t : template_) {
-    if (heap_.size() == max_count && t.dist > kth + slack_) break;
-    const std::int64_t i = ci + t.di, j = cj + t.dj;
-    if (i < 0 || i >= nc || j < 0 || j >= nr) continue;
-    const std::uint32_t p = payload_[static_cast<std::size_t>(i * nr + j)];
+    if (t.dist > stop) break;
+    if (static_cast<std::uint64_t>(ci + t.di) >= ncol_ || static_cast<std::uint64_t>(cj + t.dj) >= nrow_) continue;
+    const std::uint32_t p = payload_[static_cast<std::size_t>(base + t.delta)];
     if (p == kNone) continue;
-    const auto [x, y] = frame_.to_world(static_cast<double>(i), static_cast<double>(j));
+    const auto [x, y] = frame_.to_world(static_cast<double>(ci + t.di), static_cast<double>(cj + t.dj));
     const double d2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
     if (r2_ < d2) continue;
-    const Cand c{d2, p, x, y};
-    if (heap_.size() < max_count) {
-      heap_.push_back(c);
-      std::push_heap(heap_.begin(), heap_.end());
-    } else if (c < heap_.front()) {
-      std::pop_heap(heap_.begin(), heap_.end());
-      heap_.back() = c;
-      std::push_heap(heap_.begin(), heap_.end());
-    } else {
-      continue;
-    }
-    if (heap_.size() == max_count) kth = std::sqrt(heap_.front().d2);
+    cand_.push_back({d2, p, x, y});
+    if (cand_.size() == max_count) stop = t.dist + 2.0 * slack_;
   }
+  // Collected nearly in order: an insertion sort by (d2, payload) is short.
+  for (std::size_t i = 1; i < cand_.size(); ++i) {
+    const Cand c = cand_[i];
+    std::size_t k = i;
+    for (; k > 0 && c < cand_[k - 1]; --k) cand_[k] = cand_[k - 1];
+    cand_[k] = c;
+  }
+  const std::size_t kept = cand_.size() < max_count ? cand_.size() : static_cast<std::size_t>(max_count);
   // A cut template settles the query only when every point beyond it is farther than
   // the worst one kept.
-  if (!complete_ && !(heap_.size() == max_count && kth + slack_ < cut_)) return false;
-  std::sort_heap(heap_.begin(), heap_.end());
-  for (const Cand& c : heap_) out.push_back({c.payload, c.x, c.y});
+  if (!complete_ && !(kept == max_count && std::sqrt(cand_[kept - 1].d2) + slack_ < cut_)) return false;
+  for (std::size_t i = 0; i < kept; ++i) out.push_back({cand_[i].payload, cand_[i].x, cand_[i].y});
   return true;
 }
 

@@ -43,6 +43,7 @@ class NodeSearch {
   struct Offset {
     double dist;  // ideal distance of the offset (exact lattice geometry)
     std::int64_t di, dj;
+    std::int64_t delta;  // di * nrow + dj: the step in payload_
   };
   struct Cand {
     double d2;
@@ -61,7 +62,8 @@ class NodeSearch {
   bool complete_ = true;  // the template covers the whole radius
   std::vector<Offset> template_;
   std::vector<std::uint32_t> payload_;
-  std::vector<Cand> heap_;
+  std::size_t ring_ = 0;  // most offsets within 2 * slack_ beyond another one's distance
+  std::vector<Cand> cand_;
 };
 
 }  // namespace quarn::geostat::sgs_detail

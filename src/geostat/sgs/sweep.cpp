@@ -1,5 +1,6 @@
 #include "geostat/sgs/sweep.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -165,6 +166,7 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
   w.known_x.reserve(nodes + data.size());
   w.known_y.reserve(nodes + data.size());
   w.known_v.reserve(nodes + data.size());
+  w.lu.reserve(std::min<std::uint64_t>(max_neighbours, nodes + data.size()) + 1);
 
   // The first datum on a node is the known point; the last one sets the node's value.
   for (const Snapped& s : data) {

@@ -92,6 +92,37 @@ void solve_rows(const double* a, std::size_t m, std::size_t ld, const std::size_
   }
 }
 
+void solve_rows_pair(const double* a, const double* b, std::size_t m, std::size_t ld, const std::size_t* perm_a,
+                     const std::size_t* perm_b, const double* rhs_a, const double* rhs_b, double* out_a,
+                     double* out_b) noexcept {
+  for (std::size_t i = 0; i < m; ++i) {
+    out_a[i] = rhs_a[perm_a[i]];
+    out_b[i] = rhs_b[perm_b[i]];
+  }
+  for (std::size_t j = 0; j < m; ++j) {
+    const double* ra = a + j * ld;
+    const double* rb = b + j * ld;
+    double sa = 0.0, sb = 0.0;
+    for (std::size_t k = 0; k < j; ++k) {
+      sa += ra[k] * out_a[k];
+      sb += rb[k] * out_b[k];
+    }
+    out_a[j] -= sa;
+    out_b[j] -= sb;
+  }
+  for (std::size_t c = m; c-- > 0;) {
+    const double* ra = a + c * ld;
+    const double* rb = b + c * ld;
+    double va = out_a[c], vb = out_b[c];
+    for (std::size_t k = c + 1; k < m; ++k) {
+      va -= ra[k] * out_a[k];
+      vb -= rb[k] * out_b[k];
+    }
+    out_a[c] = va / ra[c];
+    out_b[c] = vb / rb[c];
+  }
+}
+
 #ifdef QUARN_LU_X86
 namespace {
 

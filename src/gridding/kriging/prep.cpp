@@ -8,11 +8,9 @@ void PairGammaCache::reset(std::size_t n_data) {
   gamma.clear();
 }
 
-std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span<const double> y,
-                                            std::span<const double> z,
-                                            std::span<const geostat::Neighbour> neighbours,
-                                            const geostat::Variogram& variogram, LuBuffers& buf,
-                                            PairGammaCache* cache) {
+bool ordinary_system(std::span<const double> x, std::span<const double> y,
+                     std::span<const geostat::Neighbour> neighbours, const geostat::Variogram& variogram,
+                     LuBuffers& buf, PairGammaCache* cache) {
   const std::size_t n = neighbours.size();
   const std::size_t m = n + 1;
   buf.prepare(m);
@@ -73,8 +71,12 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
   }
   a[n * ld + n] = 0.0;
   buf.rhs[n] = 1.0;
-  if (!buf.factorize()) return std::nullopt;
-  buf.solve();
+  return buf.factorize();
+}
+
+KrigeEstimate ordinary_estimate(std::span<const double> z, std::span<const geostat::Neighbour> neighbours,
+                                const LuBuffers& buf) {
+  const std::size_t n = neighbours.size();
   const double* s = buf.solution.data();
   double est = 0.0;
   for (std::size_t r = 0; r < n; ++r) est += s[r] * z[neighbours[r].payload];
@@ -82,6 +84,16 @@ std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span
   for (std::size_t r = 0; r < n; ++r) var += s[r] * buf.rhs[r];
   if (!(var > 0.0)) var = 0.0;
   return KrigeEstimate{est, var};
+}
+
+std::optional<KrigeEstimate> ordinary_krige(std::span<const double> x, std::span<const double> y,
+                                            std::span<const double> z,
+                                            std::span<const geostat::Neighbour> neighbours,
+                                            const geostat::Variogram& variogram, LuBuffers& buf,
+                                            PairGammaCache* cache) {
+  if (!ordinary_system(x, y, neighbours, variogram, buf, cache)) return std::nullopt;
+  buf.solve();
+  return ordinary_estimate(z, neighbours, buf);
 }
 
 }  // namespace quarn::gridding::kriging

@@ -46,4 +46,16 @@ struct PairGammaCache {
                                                           const geostat::Variogram& variogram, LuBuffers& buf,
                                                           PairGammaCache* cache = nullptr);
 
+/// The first half of ordinary_krige(): builds the system into `buf` (with the same
+/// optional cache) and factorises it. False when the matrix is singular.
+[[nodiscard]] bool ordinary_system(std::span<const double> x, std::span<const double> y,
+                                   std::span<const geostat::Neighbour> neighbours,
+                                   const geostat::Variogram& variogram, LuBuffers& buf,
+                                   PairGammaCache* cache = nullptr);
+
+/// The second half: estimate and variance from a solved system (buf.solution) of these
+/// neighbours.
+[[nodiscard]] KrigeEstimate ordinary_estimate(std::span<const double> z, std::span<const geostat::Neighbour> neighbours,
+                                              const LuBuffers& buf);
+
 }  // namespace quarn::gridding::kriging

@@ -21,7 +21,18 @@ void LuBuffers::resize(std::size_t size) {
   perm.resize(size);
   rhs.assign(size, 0.0);
   solution.resize(size);
-  multipliers.resize(size);
+  multipliers.resize(2 * size);
+}
+
+void LuBuffers::reserve(std::uint64_t bound) {
+  if (bound > 513) return;  // 2 MB of matrix
+  const auto size = static_cast<std::size_t>(bound);
+  const std::size_t padded = (size + 3) & ~std::size_t{3};
+  matrix.reserve(size * padded + 3);
+  perm.reserve(size);
+  rhs.reserve(size);
+  solution.reserve(size);
+  multipliers.reserve(2 * size);
 }
 
 void LuBuffers::prepare(std::size_t size) {
@@ -37,7 +48,7 @@ void LuBuffers::prepare(std::size_t size) {
   perm.resize(size);
   rhs.resize(size);
   solution.resize(size);
-  multipliers.resize(size);
+  multipliers.resize(2 * size);
 }
 
 bool LuBuffers::factorize() {
@@ -46,5 +57,15 @@ bool LuBuffers::factorize() {
 }
 
 void LuBuffers::solve() { solve_rows(rows(), m, stride, perm.data(), rhs.data(), solution.data()); }
+
+void solve_both(LuBuffers& a, LuBuffers& b) {
+  if (a.m != b.m || a.stride != b.stride) {
+    a.solve();
+    b.solve();
+    return;
+  }
+  solve_rows_pair(a.rows(), b.rows(), a.m, a.stride, a.perm.data(), b.perm.data(), a.rhs.data(), b.rhs.data(),
+                  a.solution.data(), b.solution.data());
+}
 
 }  // namespace quarn::gridding::kriging

@@ -47,7 +47,7 @@ struct LuBuffers {
   std::vector<std::size_t> perm;    ///< m
   std::vector<double> rhs;          ///< m
   std::vector<double> solution;     ///< m
-  std::vector<double> multipliers;  ///< m, scratch of factorize()
+  std::vector<double> multipliers;  ///< 2 m, scratch of factorize()
   std::size_t m = 0;
   std::size_t stride = 0;
   std::size_t offset = 0;  ///< prepare() starts the rows on a 32-byte boundary
@@ -56,6 +56,10 @@ struct LuBuffers {
   /// Sizes every buffer for an m x m system with stride m and offset 0 and zero-fills the
   /// matrix and right-hand side.
   void resize(std::size_t size);
+  /// Reserves room for systems up to `size` (the prepare() layout) when size <= 513, so
+  /// that a sweep whose systems stay within it allocates nothing more; a larger bound (a
+  /// neighbour count is only a cap) leaves the buffers to grow with the sizes that come.
+  void reserve(std::uint64_t size);
   /// Sizes every buffer for an m x m system with the stride rounded up to a multiple of
   /// 4 (the vector forms' layout). Only the padding is cleared: the caller writes every
   /// matrix entry and right-hand side value.
@@ -67,5 +71,8 @@ struct LuBuffers {
   /// solve() from rhs into solution; call after a successful factorize().
   void solve();
 };
+
+/// a.solve() and b.solve(), overlapped when both systems have the same size and layout.
+void solve_both(LuBuffers& a, LuBuffers& b);
 
 }  // namespace quarn::gridding::kriging
