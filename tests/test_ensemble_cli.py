@@ -8,6 +8,7 @@ import quarntools as qt
 from quarntools import cli
 from quarntools.asset import build_asset, parse_config, realization_volumes
 from quarntools.asset.build import realization_seed, volume_inputs
+from test_ensemble import tree_bytes
 
 xr = pytest.importorskip("xarray")
 
@@ -22,10 +23,6 @@ realizations = 9
 control_wells = 8
 """
 SCALARS = ("grv_m3", "ntg", "phi", "sw", "bo", "stoiip_sm3")
-
-
-def tree_bytes(root):
-    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
 
 
 @pytest.fixture(scope="module")

@@ -143,19 +143,27 @@ def _build_and_write(cfg, out: str | None, force: bool, quiet: bool, figures: bo
     return 0
 
 
+def _config(args):
+    """The asset description of ``args.config`` with ``--seed`` applied, or None after reporting
+    its configuration error."""
+    from .asset import ConfigError, load_config
+    try:
+        cfg = load_config(args.config)
+        return cfg if args.seed is None else cfg.with_seed(args.seed)
+    except ConfigError as err:
+        _err(str(err))
+        return None
+
+
 def _cmd_asset(args, parser) -> int:
-    from .asset import ConfigError, default_toml, load_config
+    from .asset import default_toml
     if args.print_config:
         sys.stdout.write(default_toml())
         return 0
     if args.out is None:
         parser.error("asset: --out DIR is required (or --print-config)")
-    try:
-        cfg = load_config(args.config)
-        if args.seed is not None:
-            cfg = cfg.with_seed(args.seed)
-    except ConfigError as err:
-        _err(str(err))
+    cfg = _config(args)
+    if cfg is None:
         return 2
     return _build_and_write(cfg, args.out, args.force, args.quiet, None, print_report=False)
 

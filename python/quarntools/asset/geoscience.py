@@ -15,6 +15,7 @@ import numpy as np
 from .. import _quarntools as qt
 from ..field import Field
 from ..fields import sgs
+from ..ensemble.workflows import LatticeDesc
 from ..seeds import spawn_seeds
 
 __all__ = ["LatticeGeom", "surface_at", "points_in_polygon", "ring_area", "spill_depth", "trap_mask",
@@ -22,31 +23,8 @@ __all__ = ["LatticeGeom", "surface_at", "points_in_polygon", "ring_area", "spill
            "realization_volumes", "coarse_weights", "refine_bilinear", "percentile7"]
 
 
-@dataclass(frozen=True)
-class LatticeGeom:
-    """A picklable copy of a ``Lattice``'s eight parameters."""
-    xori: float
-    yori: float
-    xinc: float
-    yinc: float
-    ncol: int
-    nrow: int
-    rotation_deg: float = 0.0
-    yflip: bool = False
-
-    @classmethod
-    def of(cls, lat: qt.Lattice) -> "LatticeGeom":
-        return cls(lat.xori, lat.yori, lat.xinc, lat.yinc, lat.ncol, lat.nrow, lat.rotation_deg,
-                   lat.yflip)
-
-    def lattice(self) -> qt.Lattice:
-        return qt.Lattice(self.xori, self.yori, self.xinc, self.yinc, self.ncol, self.nrow,
-                          self.rotation_deg, self.yflip)
-
-    @property
-    def cell_area(self) -> float:
-        """Area of one lattice cell, m2 (rotation and flip do not change it)."""
-        return abs(self.xinc * self.yinc)
+#: A picklable copy of a ``Lattice``'s eight parameters (shared with the ensemble workflows).
+LatticeGeom = LatticeDesc
 
 
 def surface_at(surface: Field, x, y) -> np.ndarray:

@@ -46,15 +46,12 @@ def add_parser(subparsers: Any) -> argparse.ArgumentParser:
     return p
 
 
-def _err(msg: str) -> None:
-    sys.stderr.write(f"quarntools: error: {msg}\n")
-
-
 def run(args: argparse.Namespace) -> int:
     import dataclasses
 
     from .. import _quarntools as qt
-    from ..asset import AssetError, ConfigError, config_to_dict, load_config
+    from ..asset import AssetError, config_to_dict
+    from ..cli import _config, _err
     from ..asset.build import realization_seed, volume_inputs
     from . import StoreMismatchError
     from . import run as run_ensemble
@@ -63,12 +60,8 @@ def run(args: argparse.Namespace) -> int:
     if args.scheduler is not None and args.executor != "dask":
         _err("ensemble: --scheduler needs --executor dask")
         return 2
-    try:
-        cfg = load_config(args.config)
-        if args.seed is not None:
-            cfg = cfg.with_seed(args.seed)
-    except ConfigError as err:
-        _err(str(err))
+    cfg = _config(args)
+    if cfg is None:
         return 2
     cfg = dataclasses.replace(cfg, volumetrics=dataclasses.replace(cfg.volumetrics,
                                                                    realizations=args.realizations))

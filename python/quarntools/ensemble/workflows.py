@@ -46,10 +46,15 @@ class LatticeDesc:
             raise TypeError(f"LatticeDesc: expected a quarntools.Lattice (got {type(lattice).__name__})")
         return cls(*lattice_params(lattice))
 
-    def build(self) -> _ext.Lattice:
+    def lattice(self) -> _ext.Lattice:
         """The `Lattice` with exactly these stored parameters."""
         return lattice_from_params(self.xori, self.yori, self.xinc, self.yinc, self.ncol, self.nrow,
                                    self.rotation_deg, self.yflip)
+
+    @property
+    def cell_area(self) -> float:
+        """Area of one lattice cell (rotation and flip do not change it)."""
+        return abs(self.xinc * self.yinc)
 
     def to_dict(self) -> dict[str, Any]:
         return {"xori": self.xori, "yori": self.yori, "xinc": self.xinc, "yinc": self.yinc,
@@ -147,7 +152,7 @@ class SgsWorkflow:
         object.__setattr__(self, "_rows", self.data.tolist())
 
     def __call__(self, index: int, seed: int) -> Field:
-        lattice = self.lattice.build()
+        lattice = self.lattice.lattice()
         flat = _ext.sgs_flat(self._rows, lattice, self.variogram.build(), self.max_neighbours, self.radius, seed)
         return Field.from_flat(flat, lattice)
 
@@ -183,7 +188,7 @@ class VolumetricsWorkflow:
         from ..asset.geoscience import realization_volumes
 
         r = realization_volumes(self.inputs, index, seed)
-        out: dict[str, Any] = {"porosity": Field(r.porosity, LatticeDesc.of(self.inputs.sim_lattice).build())}
+        out: dict[str, Any] = {"porosity": Field(r.porosity, LatticeDesc.of(self.inputs.sim_lattice).lattice())}
         for key in VOLUME_KEYS:
             out[key] = getattr(r, key)
         return out
