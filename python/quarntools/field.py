@@ -87,9 +87,7 @@ def as_rows(data: Any, width: int, who: str, what: str, labels: str) -> FloatArr
     with its index and values.
     """
     arr = np.ascontiguousarray(data, dtype=np.float64)
-    if arr.ndim == 2 and arr.shape[0] == 0:
-        arr = arr.reshape(0, arr.shape[1])
-    elif arr.ndim == 1 and arr.size == 0:
+    if arr.ndim == 1 and arr.size == 0:
         arr = arr.reshape(0, width)
     if arr.ndim != 2 or arr.shape[1] != width:
         raise ValueError(f"{who}: {what} must be an (n, {width}) array of {labels} (got shape {arr.shape})")
