@@ -127,7 +127,9 @@ def test_repeated_interrupts_free_everything():
 
 
 HANDLERS = textwrap.dedent("""\
-    LAT = qt.Lattice(0, 0, 10, 10, 320, 320)
+    # About a second per call: the signal (sent 0.15 s in, from a process that itself needs
+    # time to start) must land while the call runs, even on a loaded machine.
+    LAT = qt.Lattice(0, 0, 10, 10, 640, 640)
     call = lambda: qt.sgs_flat(ROWS, LAT, VG, 16, 300.0, seed=9)
     reference = call()
     seen = []
