@@ -10,6 +10,7 @@ namespace {
 constexpr bool kLittle = std::endian::native == std::endian::little;
 
 void copy_le(const char* src, double* dst, std::size_t n) {
+  if (n == 0) return;  // an empty field has no storage: memcpy must not see its null pointer
   std::memcpy(dst, src, n * sizeof(double));
   if constexpr (!kLittle) {
     for (std::size_t i = 0; i < n; ++i)

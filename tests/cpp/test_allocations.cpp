@@ -25,8 +25,19 @@ void* counted_alloc(std::size_t n) {
   throw std::bad_alloc();
 }
 
+void* counted_alloc_nothrow(std::size_t n) noexcept {
+  if (g_counting.load(std::memory_order_relaxed)) g_count.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n == 0 ? 1 : n);
+}
+
 }  // namespace
 
+// Every form that pairs with the replaced deletes is replaced too (std::stable_sort's
+// temporary buffer uses the nothrow form), so no block crosses allocators.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc_nothrow(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc_nothrow(n); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void* operator new(std::size_t n) { return counted_alloc(n); }
 void* operator new[](std::size_t n) { return counted_alloc(n); }
 void operator delete(void* p) noexcept { std::free(p); }
