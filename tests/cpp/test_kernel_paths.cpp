@@ -142,8 +142,8 @@ TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit 
   for (const VariogramModel model : models) {
     const Variogram iso = Variogram::make(model, 0.2, model == VariogramModel::Nugget ? 0.0 : 1.3, 7.5).value();
     const AnisotropicVariogram an = AnisotropicVariogram::make(model, 9.0, 3.0, 1.0, 33.0, 1.1, 0.1).value();
-    for (const VariogramSpec& spec : {VariogramSpec(iso), VariogramSpec(an)}) {
-      const CorrelationModel cm = CorrelationModel::from(spec);
+    for (const VariogramSpec& vgm : {VariogramSpec(iso), VariogramSpec(an)}) {
+      const CorrelationModel cm = CorrelationModel::from(vgm);
       for (const Path path : kPaths) {
         const auto row = quarn::geostat::sgs_detail::correlation_row(path);
         for (int t = 0; t < 20; ++t) {
@@ -156,8 +156,8 @@ TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit 
           const std::size_t n = static_cast<std::size_t>(t) + 17;
           row(cm, x0, y0, xs.data(), ys.data(), n, got.data());
           for (std::size_t k = 0; k < n; ++k) {
-            const double want = 1.0 - spec.gamma(x0 - xs[k], y0 - ys[k]) / spec.total_sill();
-            const double mirrored = 1.0 - spec.gamma(xs[k] - x0, ys[k] - y0) / spec.total_sill();
+            const double want = 1.0 - vgm.gamma(x0 - xs[k], y0 - ys[k]) / vgm.total_sill();
+            const double mirrored = 1.0 - vgm.gamma(xs[k] - x0, ys[k] - y0) / vgm.total_sill();
             CHECK(std::memcmp(&got[k], &want, sizeof want) == 0);
             CHECK(std::memcmp(&mirrored, &want, sizeof want) == 0);
             ++compared;
