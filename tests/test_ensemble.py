@@ -45,6 +45,9 @@ STACKS = [
     pytest.param([[7.0, -0.0]], id="single-realization"),
     pytest.param([[0.1, 1e308], [0.7, 1e308], [0.2, -3.5]], id="huge-values"),
     pytest.param([[4.0, 1.0], [4.0, 2.0], [1.0, 3.0], [2.5, 4.0]], id="ties-and-order"),
+    pytest.param([[0.0, -0.0], [-0.0, -0.0], [0.0, -0.0], [-0.0, -0.0], [0.0, -0.0]], id="signed-zeros"),
+    pytest.param([[0.3, 1e-300], [-2.0, 5e-324], [0.1, -1e-300], [7.25, 0.0], [0.3, 3.0], [1e15, -7.0],
+                  [0.1 + 0.2, 2.5], [-0.0, 1e-300]], id="eight-realizations-mixed-scales"),
 ]
 
 
@@ -101,6 +104,47 @@ def test_reducer_errors(call, message):
     with pytest.raises(ValueError) as err:
         call()
     assert str(err.value) == message
+
+
+ALLOCATING_ADD = [
+    pytest.param(lambda: Moments("v"), "mean", lambda col: qt.mean(col), id="moments"),
+    pytest.param(lambda: Percentiles("v"), "p50", lambda col: qt.percentile(col, 50), id="percentiles"),
+]
+
+
+@pytest.mark.parametrize(("make", "key", "expected"), ALLOCATING_ADD)
+def test_reducer_add_allocates_no_realization_sized_array(make, key, expected):
+    # The calling process adds every realization: an update works in buffers made by the first
+    # one, so steady state allocates nothing of the realization's size (512 KiB here).
+    import tracemalloc
+
+    x = np.random.default_rng(3).normal(size=(256, 256))
+    r = make()
+    r.add(x)
+    r.add(x * 2.0)
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        tracemalloc.reset_peak()
+        r.add(x)
+        peak = tracemalloc.get_traced_memory()[1] - before
+    finally:
+        tracemalloc.stop()
+    assert peak < x.nbytes // 8, peak
+    got = r.result()[key]
+    for i, j in ((0, 0), (7, 11), (255, 3)):
+        assert got[i, j].hex() == expected([x[i, j], x[i, j] * 2.0, x[i, j]]).hex()
+
+
+def test_moments_result_is_not_changed_by_later_realizations():
+    m = Moments("v")
+    for v in (1.0, 2.0, 4.0):
+        m.add(np.full((2, 2), v))
+    first = m.result()
+    m.add(np.full((2, 2), 9.0))
+    assert first["mean"].tolist() == [[7.0 / 3.0] * 2] * 2
+    assert first["variance"].tolist() == [[qt.variance([1.0, 2.0, 4.0])] * 2] * 2
+    assert m.result()["mean"].tolist() == [[4.0] * 2] * 2
 
 
 def test_moments_refuse_a_shape_change():
