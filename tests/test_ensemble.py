@@ -1,3 +1,4 @@
+import json
 import os
 import pickle
 import subprocess
@@ -12,7 +13,9 @@ import pytest
 
 import quarntools as qt
 from quarntools import ensemble
+from quarntools.ensemble._engine import TaskSizer
 from quarntools.ensemble.reducers import Moments, Percentiles, Summary, type7
+from quarntools.ensemble.storage import ZarrStore
 from quarntools.field import Field
 from quarntools.seeds import spawn_seeds
 
@@ -213,21 +216,29 @@ def dask_client():
 
 
 EXECUTORS = [
-    pytest.param("threads", 2, id="threads-2"),
-    pytest.param("threads", 1, id="threads-1"),
-    pytest.param("processes", 2, id="processes-2"),
-    pytest.param("dask", None, id="dask-localcluster-2"),
+    pytest.param("threads", 2, None, id="threads-2"),
+    pytest.param("threads", 1, None, id="threads-1"),
+    pytest.param("processes", 2, None, id="processes-2"),
+    pytest.param("dask", None, None, id="dask-localcluster-2"),
+    pytest.param("threads", 2, 3, id="threads-2-batch-3"),
+    pytest.param("processes", 2, 3, id="processes-2-batch-3"),
+    pytest.param("processes", 1, 2, id="processes-1-batch-2"),
+    pytest.param("dask", None, 3, id="dask-localcluster-2-batch-3"),
 ]
 
 
-@pytest.mark.parametrize(("executor", "workers"), EXECUTORS)
-def test_executors_give_identical_bits(executor, workers, reference, tmp_path, request):
+@pytest.mark.parametrize(("executor", "workers", "batch"), EXECUTORS)
+def test_executors_give_identical_bits(executor, workers, batch, reference, tmp_path, request):
     vals, ref = reference
     if executor == "dask":
         executor = request.getfixturevalue("dask_client")
     store = tmp_path / "run.zarr"
     got = ensemble.run(sgs_workflow(), N, SEED, executor=executor, workers=workers, store=store,
-                       progress=False, window=3)
+                       progress=False, window=3, batch=batch)
+    if batch is not None:  # runs of `batch` consecutive realizations: 0-2, 3-5, 6-8, 9 (or 0-1, ..., 8-9)
+        assert got.tasks == -(-N // batch)
+    elif executor == "threads":
+        assert got.tasks == N
     for key in ("mean", "variance", "p90", "p50", "p10"):
         assert got["porosity"][key].values.tobytes() == ref["porosity"][key].values.tobytes(), key
     # the reductions are the extension's statistics of the serial realizations
@@ -297,8 +308,10 @@ class StopAt:
         return self.inner.describe()
 
 
-@pytest.mark.parametrize("workers", [1, 3])
-def test_resume_after_interrupt_gives_the_same_store(workers, reference, tmp_path):
+@pytest.mark.parametrize(("workers", "batch"), [pytest.param(1, None, id="1-worker"),
+                                                 pytest.param(3, None, id="3-workers"),
+                                                 pytest.param(2, 2, id="2-workers-batch-2")])
+def test_resume_after_interrupt_gives_the_same_store(workers, batch, reference, tmp_path):
     _, ref = reference
     whole = tmp_path / "whole.zarr"
     ensemble.run(sgs_workflow(), N, SEED, workers=workers, store=whole, progress=False)
@@ -306,14 +319,14 @@ def test_resume_after_interrupt_gives_the_same_store(workers, reference, tmp_pat
     part = tmp_path / "part.zarr"
     stopper = StopAt(6)
     with pytest.raises(KeyboardInterrupt):
-        ensemble.run(stopper, N, SEED, workers=workers, store=part, progress=False, window=2)
+        ensemble.run(stopper, N, SEED, workers=workers, store=part, progress=False, window=2, batch=batch)
     assert max(stopper.calls) < 8  # the window held back the rest: nothing past 6 + 2 started
     xr = pytest.importorskip("xarray")
     with xr.open_zarr(part) as ds:
         stored = ds.stored.values.astype(bool)
     assert 0 < stored.sum() < N and not stored[6]
 
-    got = ensemble.run(sgs_workflow(), N, SEED, workers=workers, store=part, progress=False)
+    got = ensemble.run(sgs_workflow(), N, SEED, workers=workers, store=part, progress=False, batch=batch)
     assert got.computed == N - stored.sum()
     assert tree_bytes(part) == tree_bytes(whole)
     for key in ("mean", "variance", "p90", "p50", "p10"):
@@ -366,6 +379,11 @@ RUN_ERRORS = [
     pytest.param(dict(scheduler="tcp://127.0.0.1:1"), "ensemble: a scheduler address needs the dask executor "
                  "(got 'threads')", id="scheduler-without-dask"),
     pytest.param(dict(window=0), "ensemble: window must be >= 1 (got 0)", id="window"),
+    pytest.param(dict(batch=0), "ensemble: batch must be >= 1 (got 0)", id="batch-zero"),
+    pytest.param(dict(batch=2.0), "ensemble: batch must be >= 1 (got 2.0)", id="batch-float"),
+    pytest.param(dict(batch=False), "ensemble: batch must be >= 1 (got False)", id="batch-bool"),
+    pytest.param(dict(batch=5, window=4), "ensemble: batch must not exceed window (got batch=5, window=4)",
+                 id="batch-over-window"),
 ]
 
 
@@ -375,6 +393,158 @@ def test_run_argument_errors(change, message):
     with pytest.raises(ValueError) as err:
         ensemble.run(**args)
     assert str(err.value) == message
+
+
+# ---- tasks of several realizations ---------------------------------------------------------
+
+def sized(fixed=None, grow=True, workers=2, records=()):
+    sizer = TaskSizer(fixed, grow, workers)
+    for seconds, count in records:
+        sizer.record(seconds, count)
+    return sizer
+
+
+TASK_SIZES = [
+    # (sizer, window, result bytes, remaining) -> (window width, realizations in the next task)
+    pytest.param(sized(), None, None, 100, (8, 1), id="auto-starts-at-one"),
+    pytest.param(sized(grow=False, records=[(0.0125, 1)]), None, 800, 100, (8, 1), id="threads-never-grow"),
+    pytest.param(sized(records=[(0.0125, 1)]), None, 800, 100, (64, 16), id="0.2-s-of-12.5-ms"),
+    pytest.param(sized(records=[(0.05, 2)]), None, 800, 100, (32, 8), id="rate-per-realization"),
+    pytest.param(sized(records=[(0.1, 1), (0.02, 2)]), None, 800, 100, (16, 4),
+                 id="halfway-to-the-latest-rate"),
+    pytest.param(sized(records=[(0.0125, 1)]), None, 800, 9, (64, 5), id="tail-spread-over-workers"),
+    pytest.param(sized(records=[(0.0125, 1)]), None, 8 << 20, 100, (8, 2), id="64-MiB-budget-of-8-MiB-results"),
+    pytest.param(sized(records=[(0.0125, 1)]), None, 64 << 20, 100, (8, 2), id="budget-keeps-4-per-worker"),
+    pytest.param(sized(records=[(0.0125, 1)]), 12, 800, 100, (12, 3), id="given-window-caps"),
+    pytest.param(sized(records=[(0.0125, 1)]), 3, 800, 100, (3, 1), id="window-below-two-per-worker"),
+    pytest.param(sized(records=[(0.0, 4)]), None, 8, 10**9, (1 << 22, 1 << 20), id="instant-realizations"),
+    pytest.param(sized(fixed=5, records=[(9.0, 1)]), None, None, 3, (8, 5), id="fixed"),
+    pytest.param(sized(fixed=20, workers=3), None, 800, 100, (120, 20), id="fixed-two-tasks-per-worker"),
+    pytest.param(sized(fixed=20, workers=3), None, 1 << 20, 100, (64, 20), id="fixed-within-the-budget"),
+    pytest.param(sized(fixed=20, workers=3), None, 32 << 20, 100, (20, 20), id="fixed-holds-one-task"),
+    pytest.param(sized(fixed=1, records=[(0.001, 1)]), None, 800, 100, (8, 1), id="fixed-one-never-grows"),
+]
+
+
+@pytest.mark.parametrize(("sizer", "window", "nbytes", "remaining", "expected"), TASK_SIZES)
+def test_task_sizes(sizer, window, nbytes, remaining, expected):
+    width = sizer.width(window, nbytes)
+    assert (width, sizer.size(width, remaining)) == expected
+
+
+class Watched:
+    """A cheap realization that checks, as it starts, that it lies inside the reorder window."""
+
+    name = "v"
+
+    def __init__(self, window):
+        self.window, self.lock, self.reduced, self.started, self.late = window, threading.Lock(), 0, [], []
+
+    def __call__(self, index, seed):
+        with self.lock:
+            self.started.append(index)
+            if index >= self.reduced + self.window:
+                self.late.append((index, self.reduced))
+        time.sleep(0.002 * (index % 3))
+        return np.full((3, 2), float(seed >> 40))
+
+
+class CountReduced:
+    key = "v"
+
+    def __init__(self, watched):
+        self.watched = watched
+
+    def add(self, value):
+        with self.watched.lock:
+            self.watched.reduced += 1
+
+    def result(self):
+        return {}
+
+
+@pytest.mark.parametrize(("workers", "batch", "window", "tasks"), [
+    pytest.param(2, 3, 6, 14, id="2-workers-batch-3-window-6"),
+    pytest.param(3, 1, 4, 40, id="3-workers-batch-1-window-4"),
+    pytest.param(2, 4, 4, 10, id="batch-equal-to-window"),
+    pytest.param(1, 2, 5, 20, id="1-worker-batch-2-window-5"),
+    pytest.param(4, 2, 5, 20, id="window-not-a-multiple-of-batch"),  # 4-5 waits for 0-1 to be reduced
+])
+def test_batches_stay_inside_the_window(workers, batch, window, tasks):
+    wf = Watched(window)
+    got = ensemble.run(wf, 40, SEED, workers=workers, batch=batch, window=window, progress=False,
+                       reducers=[CountReduced(wf), Moments("v")])
+    assert wf.late == []
+    assert sorted(wf.started) == list(range(40)) and got.tasks == tasks
+    seeds = spawn_seeds(SEED, 40)
+    assert got["v"]["mean"][1, 1] == qt.mean([float(s >> 40) for s in seeds])
+
+
+def test_resume_batches_runs_between_stored_realizations(tmp_path):
+    store = tmp_path / "gaps.zarr"
+    whole = tmp_path / "whole.zarr"
+    wf = sgs_workflow()
+    ensemble.run(wf, N, SEED, store=whole, progress=False)
+    seeds = spawn_seeds(SEED, N)
+    z = ZarrStore(store, N, SEED, seeds, json.dumps(wf.describe(), sort_keys=True))
+    z.create({"porosity": wf(0, seeds[0])})
+    for k in (0, 1, 2, 5, 6):
+        z.write(k, {"porosity": wf(k, seeds[k])})
+    calls = StopAt(N)  # records, never stops
+    got = ensemble.run(calls, N, SEED, store=store, progress=False, batch=4, workers=1)
+    assert sorted(calls.calls) == [3, 4, 7, 8, 9]
+    assert (got.computed, got.tasks) == (5, 2)  # 3-4 and 7-9: a task never spans a stored one
+    assert tree_bytes(store) == tree_bytes(whole)
+
+
+class Tiny:
+    """A realization of microseconds: automatic batching groups many per task."""
+
+    name = "v"
+
+    def __call__(self, index, seed):
+        return np.full((4, 4), float(seed >> 11) * 2.0**-53)
+
+
+@pytest.mark.parametrize("executor", ["processes", "dask"])
+def test_automatic_batching_groups_short_realizations(executor, request):
+    ex = request.getfixturevalue("dask_client") if executor == "dask" else executor
+    one = ensemble.run(Tiny(), 300, SEED, workers=1, progress=False)
+    got = ensemble.run(Tiny(), 300, SEED, executor=ex, workers=2, progress=False)
+    assert got.tasks <= 300 // 4, got.tasks  # starts at one per task, then grows
+    for key in ("mean", "variance", "p90", "p50", "p10"):
+        assert got["v"][key].tobytes() == one["v"][key].tobytes(), key
+    values = [float(s >> 11) * 2.0**-53 for s in spawn_seeds(SEED, 300)]
+    assert got["v"]["p90"][2, 3] == qt.percentile(values, 10)
+
+
+PRELOAD_SCRIPT = textwrap.dedent("""
+    import multiprocessing
+    from multiprocessing import forkserver
+    import numpy as np
+    from quarntools import ensemble
+
+    class Ones:
+        name = "v"
+        def __call__(self, index, seed):
+            return np.ones((2, 2))
+
+    if __name__ == "__main__":
+        multiprocessing.set_forkserver_preload(["json"])
+        res = ensemble.run(Ones(), 4, 1, executor="processes", workers=2, progress=False, batch=1)
+        print(forkserver._forkserver._preload_modules, res.tasks, res["v"]["mean"].tolist())
+""")
+
+
+@pytest.mark.skipif("forkserver" not in __import__("multiprocessing").get_all_start_methods(),
+                    reason="no fork server on this platform")
+def test_process_pool_adds_to_the_fork_servers_preload(tmp_path):
+    # Pool processes fork from a server that has imported the package (they start warm); the
+    # caller's own preload list is kept.
+    script = tmp_path / "preload.py"
+    script.write_text(PRELOAD_SCRIPT)
+    out = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300, check=True)
+    assert out.stdout == "['json', 'quarntools.ensemble'] 4 [[1.0, 1.0], [1.0, 1.0]]\n"
 
 
 # ---- memory stays bounded ---------------------------------------------------------------

@@ -71,10 +71,14 @@ def test_store_holds_the_assets_realizations(threads_store, asset):
         assert '"realizations": 5' in ds.attrs["config"]
 
 
-def test_processes_write_the_same_store(threads_store, cfg_file, tmp_path, capsys):
+@pytest.mark.parametrize("extra", [
+    pytest.param(["--executor", "processes", "--workers", "2"], id="processes-automatic-batch"),
+    pytest.param(["--executor", "processes", "--workers", "2", "--batch", "2"], id="processes-batch-2"),
+    pytest.param(["--workers", "2", "--batch", "3"], id="threads-batch-3"),
+])
+def test_other_executors_write_the_same_store(extra, threads_store, cfg_file, tmp_path, capsys):
     out = tmp_path / "p.zarr"
-    assert cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(out),
-                     "--executor", "processes", "--workers", "2", "--quiet"]) == 0
+    assert cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(out), "--quiet", *extra]) == 0
     assert tree_bytes(out) == tree_bytes(threads_store)
     lines = capsys.readouterr().out.splitlines()
     assert lines[0] == f"ensemble   5 realizations of {cfg_file} (seed 20261207), 5 computed, 0 read back from the store"
@@ -89,6 +93,17 @@ CLI_ERRORS = [
     pytest.param(["--seed", "4"], 1, "quarntools: error: ensemble: {out} holds a different run (master_seed "
                  "differs); remove it or choose another path\n", id="other-seed-same-store"),
 ]
+
+
+@pytest.mark.parametrize(("value", "message"), [pytest.param("0", "must be >= 1, got 0", id="zero"),
+                                                 pytest.param("two", "invalid integer 'two'", id="text")])
+def test_batch_must_be_a_positive_count(value, message, cfg_file, tmp_path, capsys):
+    with pytest.raises(SystemExit) as exc:
+        cli.main(["ensemble", str(cfg_file), "--realizations", "5", "--out", str(tmp_path / "x.zarr"),
+                  "--batch", value])
+    assert exc.value.code == 2
+    assert capsys.readouterr().err.splitlines()[-1].endswith(f"argument --batch: {message}")
+    assert list(tmp_path.iterdir()) == []
 
 
 @pytest.mark.parametrize(("extra", "code", "message"), CLI_ERRORS)

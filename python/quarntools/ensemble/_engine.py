@@ -1,8 +1,9 @@
-"""The realization loop: submit in a bounded window, reduce in realization order, store as they come."""
+"""The realization loop: submit tasks in a bounded window, reduce in realization order, store as they come."""
 
 from __future__ import annotations
 
 import json
+import math
 import os
 import sys
 from collections.abc import Callable, Sequence
@@ -33,6 +34,7 @@ class EnsembleResult:
     stats: dict[str, dict[str, Any]] = field(default_factory=dict)
     store: str | None = None
     computed: int = 0  #: realizations computed by this call (the rest came from the store)
+    tasks: int = 0  #: tasks these realizations were computed in (fewer than `computed` when batched)
 
     def __getitem__(self, name: str) -> dict[str, Any]:
         return self.stats[name]
@@ -80,17 +82,84 @@ def _progress_bar(progress: bool | None | Callable[[int, int], Any], n: int, ini
     return tqdm(total=n, initial=initial, unit="real", desc="realizations", leave=False)
 
 
+#: Automatic batching makes a task last at least this long on its worker.
+TASK_SECONDS = 0.2
+#: Automatic batching widens the default window only while the results in it fit this budget.
+WINDOW_BYTES = 64 << 20
+
+
+def result_bytes(variables: dict[str, Any]) -> int:
+    """Bytes of the values of one realization (8 per scalar)."""
+    total = 0
+    for v in variables.values():
+        total += v.values.nbytes if isinstance(v, Field) else max(8, int(np.asarray(v).nbytes))
+    return total
+
+
+class TaskSizer:
+    """Realizations per task: a fixed number, or grown from the measured time of finished tasks.
+
+    The automatic size starts at 1; each finished task updates a running estimate of the
+    seconds per realization (halfway towards the task's own rate), and later tasks take enough
+    realizations to last `TASK_SECONDS`. `size` caps that so the window holds two tasks per
+    worker and the last realizations still spread over every worker.
+    """
+
+    def __init__(self, fixed: int | None, grow: bool, workers: int) -> None:
+        self.fixed, self.grow, self.workers = fixed, grow, workers
+        self.per_realization: float | None = None
+
+    def record(self, seconds: float, count: int) -> None:
+        per = max(seconds, 0.0) / count
+        self.per_realization = per if self.per_realization is None else 0.5 * (self.per_realization + per)
+
+    def wanted(self) -> int:
+        """The size before caps: fixed, 1 until a task has finished, else enough for TASK_SECONDS."""
+        if self.fixed is not None:
+            return self.fixed
+        if not self.grow or self.per_realization is None:
+            return 1
+        if self.per_realization * (1 << 20) <= TASK_SECONDS:
+            return 1 << 20
+        return max(1, math.ceil(TASK_SECONDS / self.per_realization))
+
+    def size(self, width: int, remaining: int) -> int:
+        """Realizations for the next task with `remaining` left to submit and a window of `width`."""
+        if self.fixed is not None:
+            return self.fixed
+        per_worker = -(-remaining // self.workers)
+        return max(1, min(self.wanted(), width // (2 * self.workers), per_worker))
+
+    def width(self, window: int | None, nbytes: int | None) -> int:
+        """The window: as given, else four realizations per worker, widened to two tasks per worker
+        of the wanted size while their results fit `WINDOW_BYTES` (and always one fixed-size task)."""
+        if window is not None:
+            return window
+        width = 4 * self.workers
+        wanted = self.wanted()
+        if wanted > 1 and nbytes is not None:
+            width = max(width, min(2 * self.workers * wanted, WINDOW_BYTES // max(nbytes, 1)))
+        if self.fixed is not None:
+            width = max(width, self.fixed)
+        return width
+
+
+def _check_positive(name: str, value: Any) -> None:
+    if value is not None and (isinstance(value, bool) or not isinstance(value, int) or value < 1):
+        raise ValueError(f"ensemble: {name} must be >= 1 (got {value!r})")
+
+
 def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = "threads",
         workers: int | None = None, reducers: Sequence[Any] | None = None,
         store: str | os.PathLike[str] | None = None,
         progress: bool | None | Callable[[int, int], Any] = None, *,
         scheduler: str | None = None, window: int | None = None, config: str | None = None,
-        scratch: str | os.PathLike[str] | None = None) -> EnsembleResult:
+        scratch: str | os.PathLike[str] | None = None, batch: int | None = None) -> EnsembleResult:
     """Run realizations ``0 .. n-1`` of `workflow` and reduce them as they arrive.
 
     Realization ``k`` is ``workflow(k, spawn_seeds(seed, n)[k])``; it has the same seed and the
-    same bits on every executor and worker count. Results are reduced in realization order, so
-    the statistics do not depend on which realization finishes first.
+    same bits on every executor, worker count and batch size. Results are reduced in realization
+    order, so the statistics do not depend on which realization finishes first.
 
     Parameters
     ----------
@@ -116,17 +185,23 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
         instead of recomputed and the final store is the one an uninterrupted run writes.
     progress : bool or callable, optional
         Show a tqdm progress bar (default: when standard error is a terminal), or call
-        ``progress(done, n)`` after every realization.
+        ``progress(done, n)`` after every finished task.
     scheduler : str, optional
         Address of a Dask scheduler (with ``executor="dask"``).
     window : int, optional
-        Realizations submitted but not yet reduced, at most (default ``4 * workers``); bounds
-        memory at `window` results whatever `n` is.
+        Realizations submitted but not yet reduced, at most; bounds memory at `window` results
+        whatever `n` is. Default: four per worker, widened while automatic batching groups
+        short realizations to two tasks per worker, as far as their results fit 64 MiB.
     config : str, optional
         Text stored in the store's ``config`` attribute (default: the workflow's ``describe()``
         as JSON); a resumed run must have the same.
     scratch : path, optional
         Directory for the percentile stack (default: the system's temporary directory).
+    batch : int, optional
+        Realizations per task, consecutive ones (each still ``workflow(k, seeds[k])``). Default:
+        automatic for "processes" and Dask, where a task costs milliseconds of scheduling and
+        transfer: one per task at first, then as many as make a task last about 0.2 s on its
+        worker, judged from the finished tasks; one per task on threads.
 
     Returns
     -------
@@ -134,13 +209,15 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
 
     Notes
     -----
-    Ctrl-C (KeyboardInterrupt) cancels the outstanding realizations and re-raises; what was
-    stored so far stays valid for a resume.
+    Ctrl-C (KeyboardInterrupt) cancels the outstanding tasks and re-raises; what was stored so
+    far stays valid for a resume.
     """
     _check_count(n, seed)
     check_executor(executor, workers, scheduler)
-    if window is not None and (isinstance(window, bool) or not isinstance(window, int) or window < 1):
-        raise ValueError(f"ensemble: window must be >= 1 (got {window!r})")
+    _check_positive("window", window)
+    _check_positive("batch", batch)
+    if batch is not None and window is not None and batch > window:
+        raise ValueError(f"ensemble: batch must not exceed window (got batch={batch}, window={window})")
     seeds = spawn_seeds(seed, n)
     name = getattr(workflow, "name", "field")
     if config is None:
@@ -151,14 +228,15 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
     todo = [k for k in range(n) if not have[k]]
 
     backend = make_backend(executor, workflow, workers, scheduler) if todo else None
-    width = window if window is not None else 4 * (backend.workers if backend is not None else 1)
+    sizer = TaskSizer(batch, backend is not None and backend.batches, backend.workers if backend is not None else 1)
     chosen = list(reducers) if reducers is not None else None
     bar = _progress_bar(progress, n, n - len(todo))
 
     buffer: dict[int, dict[str, Any]] = {}
-    inflight: dict[Any, int] = {}
+    nbytes: int | None = None
     next_reduce = 0
     next_todo = 0
+    tasks = 0
     cancel = True
 
     def reduce_ready() -> None:
@@ -177,32 +255,51 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
                 r.add(variables[r.key])
             next_reduce += 1
 
+    def submit_ready() -> None:
+        # Tasks are runs of consecutive realizations still to compute, every one inside the
+        # window (submitted or waiting to be reduced: at most `width` results held).
+        nonlocal next_todo, tasks
+        assert backend is not None
+        while next_todo < len(todo):
+            width = sizer.width(window, nbytes)
+            size = sizer.size(width, len(todo) - next_todo)
+            first, end = todo[next_todo], next_reduce + width
+            if first >= end:
+                return
+            count = 1
+            while (count < size and next_todo + count < len(todo) and todo[next_todo + count] == first + count
+                   and first + count < end):
+                count += 1
+            cut_by_window = (count < size and first + count == end and next_todo + count < len(todo)
+                             and todo[next_todo + count] == end)
+            if cut_by_window and backend.pending:
+                return  # a full task fits once the oldest results are reduced
+            backend.submit(first, seeds[first:first + count])
+            next_todo += count
+            tasks += 1
+
     try:
         reduce_ready()
         while next_reduce < n:
-            # Submit while the window (in flight + waiting to be reduced) has room.
-            while next_todo < len(todo) and todo[next_todo] < next_reduce + width:
-                k = todo[next_todo]
-                assert backend is not None
-                inflight[backend.submit(k, seeds[k])] = k
-                next_todo += 1
+            submit_ready()
             assert backend is not None
-            for fut in backend.wait(inflight):
-                k = inflight.pop(fut)
-                variables = as_variables(backend.result(fut), name)
-                if zstore is not None:
-                    if not zstore.exists:
-                        zstore.create(variables)
-                    zstore.write(k, variables)
-                buffer[k] = variables
+            for first, seconds, results in backend.finished():
+                sizer.record(seconds, len(results))
+                for k, result in enumerate(results, first):
+                    variables = as_variables(result, name)
+                    if nbytes is None:
+                        nbytes = result_bytes(variables)
+                    if zstore is not None:
+                        if not zstore.exists:
+                            zstore.create(variables)
+                        zstore.write(k, variables)
+                    buffer[k] = variables
                 if bar is not None:
-                    bar.update(1)
+                    bar.update(len(results))
             reduce_ready()
         cancel = False
     finally:
         if backend is not None:
-            if cancel:
-                backend.cancel(inflight)
             backend.close(cancel=cancel)
         if bar is not None:
             bar.close()
@@ -217,4 +314,4 @@ def run(workflow: Callable[[int, int], Any], n: int, seed: int, executor: Any = 
     for r in chosen:
         stats.setdefault(r.key, {}).update(r.result())
     return EnsembleResult(n=n, seed=seed, seeds=seeds, stats=stats,
-                          store=None if zstore is None else zstore.path, computed=len(todo))
+                          store=None if zstore is None else zstore.path, computed=len(todo), tasks=tasks)

@@ -41,6 +41,9 @@ def add_parser(subparsers: Any) -> argparse.ArgumentParser:
                    help="Dask scheduler address (with --executor dask; default: a LocalCluster here)")
     p.add_argument("--workers", type=_count, metavar="N",
                    help="threads, processes or LocalCluster workers (default: one per core)")
+    p.add_argument("--batch", type=_count, metavar="N",
+                   help="realizations per task (default: automatic on processes and dask, tasks of "
+                   "about 0.2 s; one per task on threads)")
     p.add_argument("--seed", type=_seed, help="master seed, overrides asset.seed")
     p.add_argument("--quiet", action="store_true", help="no progress on the terminal")
     return p
@@ -76,7 +79,8 @@ def run(args: argparse.Namespace) -> int:
     try:
         res = run_ensemble(workflow, n, master, executor=args.executor, workers=args.workers,
                            store=args.out, progress=False if args.quiet else None,
-                           scheduler=args.scheduler, config=json.dumps(config_to_dict(cfg), sort_keys=True))
+                           scheduler=args.scheduler, config=json.dumps(config_to_dict(cfg), sort_keys=True),
+                           batch=args.batch)
     except (StoreMismatchError, ImportError) as err:
         _err(str(err))
         return 1
