@@ -1,6 +1,7 @@
 #include "geostat/sgs/correlation.hpp"
 
 #include <cmath>
+#include <type_traits>
 #include <variant>
 
 #include "simd_lanes.hpp"
@@ -53,9 +54,22 @@ void row_portable(const CorrelationModel& cm, double x0, double y0, const double
   for (std::size_t k = 0; k < n; ++k) out[k] = cm.rho(x0 - xs[k], y0 - ys[k]);
 }
 
+// Row k from the correlations to the points before it; rho(p_b - p_k) is the same bits
+// as rho(p_k - p_b) (negating dx, dy is exact), so the upper triangle mirrors it.
+void rows_portable(const CorrelationModel& cm, const double* xs, const double* ys, std::size_t n, double* a,
+                   std::size_t ld) {
+  for (std::size_t k = 0; k < n; ++k) {
+    double* row = a + k * ld;
+    row_portable(cm, xs[k], ys[k], xs, ys, k, row);
+    for (std::size_t b = 0; b < k; ++b) a[b * ld + k] = row[b];
+    row[k] = 1.0;
+  }
+}
+
 #ifdef QUARN_SIMD_X86
 namespace sse2 {
 using V = simd::lanes::Sse2;
+#include "geostat/shape_lanes.inc"
 #include "geostat/sgs/correlation_lanes.inc"
 }  // namespace sse2
 
@@ -63,6 +77,7 @@ using V = simd::lanes::Sse2;
 #pragma GCC target("avx2")
 namespace avx2 {
 using V = simd::lanes::Avx2;
+#include "geostat/shape_lanes.inc"
 #include "geostat/sgs/correlation_lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
@@ -80,6 +95,18 @@ CorrelationRowFn correlation_row(simd::Path path) noexcept {
   (void)path;
 #endif
   return &row_portable;
+}
+
+CorrelationRowsFn correlation_rows(simd::Path path) noexcept {
+#ifdef QUARN_SIMD_X86
+  if (simd::available(path)) {
+    if (path == simd::Path::Sse2) return &sse2::rows_lanes;
+    if (path == simd::Path::Avx2) return &avx2::rows_lanes;
+  }
+#else
+  (void)path;
+#endif
+  return &rows_portable;
 }
 
 }  // namespace quarn::geostat::sgs_detail

@@ -29,7 +29,15 @@ struct CorrelationModel {
 using CorrelationRowFn = void (*)(const CorrelationModel& cm, double x0, double y0, const double* xs,
                                   const double* ys, std::size_t n, double* out);
 
+/// a[r * ld + c] = rho(xs[r] - xs[c], ys[r] - ys[c]) for r, c < n (1 on the diagonal).
+/// The vector forms read xs and ys, and write each row, up to n rounded up to a multiple
+/// of 4: the caller pads them.
+using CorrelationRowsFn = void (*)(const CorrelationModel& cm, const double* xs, const double* ys, std::size_t n,
+                                   double* a, std::size_t ld);
+
 /// The form of `path` (the portable one when this build or processor lacks it).
 [[nodiscard]] CorrelationRowFn correlation_row(simd::Path path) noexcept;
+/// The form of `path` (the portable one when this build or processor lacks it).
+[[nodiscard]] CorrelationRowsFn correlation_rows(simd::Path path) noexcept;
 
 }  // namespace quarn::geostat::sgs_detail

@@ -106,6 +106,7 @@ struct Moments {
 struct Correlation {
   sgs_detail::CorrelationModel model;
   sgs_detail::CorrelationRowFn row;
+  sgs_detail::CorrelationRowsFn rows;
 };
 
 // Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
@@ -119,17 +120,19 @@ Moments node_krige(Workspace& w, const Correlation& rho, double x0, double y0, b
   lu.prepare(d);
   const std::size_t ld = lu.stride;
   double* a = lu.rows();
+  if (n > 0) {
+    // The positions padded to a whole vector (the rows kernel reads that far).
+    const std::size_t padded = (n + 3) & ~std::size_t{3};
+    const double lx = w.nx[n - 1], ly = w.ny[n - 1];
+    w.nx.resize(padded, lx);
+    w.ny.resize(padded, ly);
+  }
   const double* nx = w.nx.data();
   const double* ny = w.ny.data();
-  // Row k holds rho(p_k - p_b) for b < k; rho(p_b - p_k) is the same bits (negating dx,
-  // dy is exact), so the upper triangle mirrors it. The right-hand side takes
+  // Row k holds rho(p_k - p_b): rho(p_b - p_k) is the same bits (negating dx, dy is
+  // exact), so the matrix is symmetric bit for bit. The right-hand side takes
   // rho(x0 - x_k, y0 - y_k), the same bits as rho(x_k - x0, y_k - y0).
-  for (std::size_t k = 0; k < n; ++k) {
-    double* row = a + k * ld;
-    rho.row(rho.model, nx[k], ny[k], nx, ny, k, row);
-    for (std::size_t b = 0; b < k; ++b) a[b * ld + k] = row[b];
-    row[k] = 1.0;
-  }
+  rho.rows(rho.model, nx, ny, n, a, ld);
   rho.row(rho.model, x0, y0, nx, ny, n, lu.rhs.data());
   if (with_sec) {
     for (std::size_t k = 0; k < n; ++k) {
@@ -161,7 +164,8 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
   Field field(nc, nr, kNaN);
   if (nodes == 0) return field;  // else the path loop would still count through every row
   Workspace w;
-  const Correlation rho{sgs_detail::CorrelationModel::from(vg), sgs_detail::correlation_row(simd::active())};
+  const Correlation rho{sgs_detail::CorrelationModel::from(vg), sgs_detail::correlation_row(simd::active()),
+                        sgs_detail::correlation_rows(simd::active())};
   w.grid = sgs_detail::NodeSearch::make(lat, radius);
   w.known_x.reserve(nodes + data.size());
   w.known_y.reserve(nodes + data.size());
