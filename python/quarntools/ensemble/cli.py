@@ -76,16 +76,19 @@ def run(args: argparse.Namespace) -> int:
     workflow = VolumetricsWorkflow(inputs)
     master = realization_seed(cfg)
     n = args.realizations
+    bar = not args.quiet and sys.stderr.isatty()
     try:
         res = run_ensemble(workflow, n, master, executor=args.executor, workers=args.workers,
-                           store=args.out, progress=False if args.quiet else None,
+                           store=args.out, progress=bar,
                            scheduler=args.scheduler, config=json.dumps(config_to_dict(cfg), sort_keys=True),
                            batch=args.batch)
     except (StoreMismatchError, ImportError) as err:
         _err(str(err))
         return 1
     except KeyboardInterrupt:
-        sys.stderr.write(f"\nquarntools: interrupted; run the same command again to resume {args.out}\n")
+        # one line, after the progress bar's if there is one
+        sys.stderr.write(("\n" if bar else "") +
+                         f"quarntools: interrupted; run the same command again to resume {args.out}\n")
         return 130
     st = res["stoiip_sm3"]
     phi = res["phi"]

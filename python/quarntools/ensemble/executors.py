@@ -10,6 +10,7 @@ from __future__ import annotations
 import concurrent.futures as cf
 import multiprocessing
 import os
+import signal
 import time
 import uuid
 from collections.abc import Callable, Sequence
@@ -21,8 +22,19 @@ Workflow = Callable[[int, int], Any]
 _worker_workflow: Workflow | None = None
 
 
+def _ignore_ctrl_c() -> None:
+    """In a worker this package started: leave Ctrl-C to the caller.
+
+    A terminal's Ctrl-C goes to the whole process group: the caller cancels the outstanding
+    tasks and winds its workers down, so a worker ignores it instead of dying with a traceback.
+    """
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
 def _install(workflow: Workflow) -> None:
+    """Pool process start-up: keep the workflow, ignore Ctrl-C."""
     global _worker_workflow
+    _ignore_ctrl_c()
     _worker_workflow = workflow
 
 
@@ -206,16 +218,18 @@ def make_backend(executor: Any, workflow: Workflow, workers: int | None, schedul
     if executor != "dask":
         return PoolBackend(executor, workflow, workers)
     distributed = _import_distributed()
-    owned: list[Any] = []
-    if scheduler is None:
-        cluster = distributed.LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                                           dashboard_address=None)
-        owned.append(cluster)
-        client = distributed.Client(cluster)
-    else:
-        client = distributed.Client(scheduler)
-    owned.insert(0, client)
+    owned: list[Any] = []  # client / cluster started here, closed by the backend or on failure
     try:
+        if scheduler is None:
+            cluster = distributed.LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                                               dashboard_address=None)
+            owned.append(cluster)
+            client = distributed.Client(cluster)
+            owned.insert(0, client)
+            client.run(_ignore_ctrl_c)  # the cluster is ours and local: its workers share our terminal
+        else:
+            client = distributed.Client(scheduler)
+            owned.insert(0, client)
         return DaskBackend(client, workflow, owned)
     except BaseException:
         for obj in owned:
