@@ -31,11 +31,15 @@ control_wells = 8
 SCALARS = ("grv_m3", "ntg", "phi", "sw", "bo", "stoiip_sm3")
 
 
+def config_file(tmp_path_factory, text, stem):
+    p = tmp_path_factory.mktemp(stem) / f"{stem}.toml"
+    p.write_text(text)
+    return p
+
+
 @pytest.fixture(scope="module")
 def cfg_file(tmp_path_factory):
-    p = tmp_path_factory.mktemp("cfg") / "small.toml"
-    p.write_text(SMALL)
-    return p
+    return config_file(tmp_path_factory, SMALL, "small")
 
 
 @pytest.fixture(scope="module")
@@ -145,9 +149,7 @@ DASK_LOG = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} - distributed\.[\w.
 
 @pytest.fixture(scope="module")
 def slow_cfg(tmp_path_factory):
-    p = tmp_path_factory.mktemp("slow") / "slow.toml"
-    p.write_text(SLOW)
-    return p
+    return config_file(tmp_path_factory, SLOW, "slow")
 
 
 @pytest.fixture(scope="module")

@@ -176,8 +176,8 @@ class Percentiles:
                     if len(buf) != 8 * w:
                         raise OSError(f"Percentiles({self.key!r}): short read from {self._path}")
                     rows[r] = np.frombuffer(buf, dtype="<f8")
-                # one node per row, sorted in place: sorting the transposed view directly
-                # takes twice as long (numpy sorts along the strided axis)
+                # one node per row, sorted in place: 15-20 % faster than sorting the
+                # transposed view, which numpy sorts along its strided axis
                 nodes_by_row = np.ascontiguousarray(rows.T)
                 nodes_by_row.sort(axis=1, kind="stable")
                 for name, p in EXCEEDANCE:
