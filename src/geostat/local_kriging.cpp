@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cancel.hpp"
+#include "geostat/moving_search.hpp"
 #include "geostat/neighbours.hpp"
 #include "gridding/kriging/prep.hpp"
 
@@ -104,29 +105,18 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   gridding::kriging::PairGammaCache cache;
   cache.reset(data.x.size());
   bool pending = false;  // slots[0] holds a factorised system waiting for a partner
-  // A node's k nearest lie within (previous node's k-th distance + the step between the
-  // two nodes), so the search first tries that smaller radius. When it still finds k
-  // points they are exactly the k nearest within `radius` (every point outside it is
-  // farther than all of them); otherwise the full search runs.
-  double prev_x = 0.0, prev_y = 0.0, prev_far = -1.0;
+  // Consecutive nodes are close and share most of their nearest data: the moving search
+  // answers as the index does, mostly from a short list kept between nodes.
+  MovingSearch search(index, data.x, data.y);
   for (std::size_t j = 0; j < nr; ++j) {
     for (std::size_t i = 0; i < nc; ++i) {
       Target& t = slots[pending ? 1 : 0];
       std::vector<Neighbour>& found = t.found;
       const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
-      bool searched = false;
-      if (prev_far >= 0.0) {
-        const double sx = x - prev_x, sy = y - prev_y;
-        const double reach = (prev_far + std::sqrt(sx * sx + sy * sy)) * (1.0 + 1e-9);
-        if (reach < radius) {
-          index.nearest_within(x, y, max_neighbours, reach, found);
-          searched = found.size() == want;
-        }
-      }
-      if (!searched) index.nearest_within(x, y, max_neighbours, radius, found);
-      prev_x = x;
-      prev_y = y;
-      prev_far = want > 0 && found.size() == want ? found.back().distance : -1.0;
+      if (std::isfinite(x) && std::isfinite(y))
+        search.nearest_within(x, y, max_neighbours, radius, found);
+      else
+        index.nearest_within(x, y, max_neighbours, radius, found);
       if (found.empty()) continue;
       if (cancel::poll(gridding::kriging::solve_work(found.size() + 1)))
         return cancel::error("LocalKriging::krige");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "geostat/moving_search.hpp"
 #include "geostat/neighbours.hpp"
 #include "gridding/kriging/prep.hpp"
 #include "gridding/kriging/solve.hpp"
@@ -107,6 +108,46 @@ TEST_CASE("neighbours: bulk and incremental match brute force, integer points wi
 }
 
 TEST_CASE("neighbours: bulk and incremental match brute force, random points") { randomized(false, 987); }
+
+TEST_CASE("moving search: the index's answers along lattice rows, across jumps, with ties") {
+  using quarn::geostat::MovingSearch;
+  SplitMix rng{2024};
+  std::vector<Neighbour> got, want;
+  int compared = 0, mismatches = 0;
+  for (int set = 0; set < 12; ++set) {
+    // integer points (exact ties of distance, coincident points) or random ones
+    const bool integer = set % 2 == 0;
+    const std::size_t n = 1 + rng.below(set < 2 ? 30 : 2500);
+    std::vector<double> x(n), y(n);
+    std::vector<IndexEntry> entries(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      x[i] = integer ? static_cast<double>(rng.below(60)) : rng.unit() * 600.0;
+      y[i] = integer ? static_cast<double>(rng.below(60)) : rng.unit() * 600.0;
+      entries[i] = {x[i], y[i], i};
+    }
+    const NeighbourIndex index = NeighbourIndex::build(entries);
+    MovingSearch search(index, x, y);
+    const std::uint64_t k = 1 + rng.below(set % 3 == 0 ? 60 : 30);
+    // a huge radius, one that often holds fewer than k points, one in between
+    const double radius = set % 3 == 0 ? 1e9 : set % 3 == 1 ? 3.0 + rng.unit() * 6.0 : 40.0;
+    const double step = integer ? 1.0 : 0.5 + rng.unit() * 9.0;
+    for (int row = 0; row < 8; ++row) {
+      const double y0 = -20.0 + rng.unit() * 640.0;
+      for (int col = 0; col < 90; ++col) {
+        // rows walked in small steps, with now and then a jump anywhere
+        const bool jump = rng.below(40) == 0;
+        const double qx = jump ? rng.unit() * 700.0 - 50.0 : -20.0 + col * step;
+        const double qy = jump ? rng.unit() * 700.0 - 50.0 : y0;
+        search.nearest_within(qx, qy, k, radius, got);
+        index.nearest_within(qx, qy, k, radius, want);
+        ++compared;
+        if (!same(got, want)) ++mismatches;
+      }
+    }
+  }
+  CHECK(compared > 8000);
+  CHECK_EQ(mismatches, 0);
+}
 
 TEST_CASE("neighbours: edge cases") {
   std::vector<Neighbour> out{{7, 1.0}};

@@ -57,6 +57,21 @@ std::vector<double> standardise(const std::vector<double>& v) {
   return out;
 }
 
+// One node being simulated: where it is, its neighbour records (position and the
+// payload whose value it takes, nearest first) and its kriging system. The system needs
+// only positions, so it can be built and solved before the values of nodes simulated
+// just before it are drawn; the values are read when the moments are taken.
+struct Node {
+  std::size_t p = 0, i = 0, j = 0;
+  double x0 = 0.0, y0 = 0.0;
+  double s = 0.0;         // collocated secondary value
+  bool with_sec = false;  // the secondary takes part
+  bool solved = false;    // the system is factorised and solved (else the moments are (0, 1))
+  std::vector<double> nx, ny;
+  std::vector<std::uint32_t> np;
+  LuBuffers lu;
+};
+
 // Reused for every node of one sweep. Known points are lattice nodes, so the node
 // search serves whenever the geometry allows; the general index answers the rest (it
 // is brought up to date only when needed). Both give the same neighbours in the same
@@ -68,9 +83,9 @@ struct Workspace {
   std::size_t indexed = 0;  // known points already in `index`
   std::vector<Neighbour> found;
   std::vector<sgs_detail::NodeSearch::Hit> hits;
-  std::vector<double> nx, ny, nv;  // neighbour records: position and value, nearest first
-  LuBuffers lu;
+  Node nodes[2];
 
+  // A known point; its value may be set later (known_v[id]), before anything reads it.
   void add_known(std::size_t col, std::size_t row, double x, double y, double v) {
     known_x.push_back(x);
     known_y.push_back(y);
@@ -78,22 +93,22 @@ struct Workspace {
     if (grid) grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
   }
 
-  // Fills the neighbour records, nearest first.
-  void neighbours(std::size_t col, std::size_t row, double x0, double y0, std::uint64_t max_count, double radius) {
-    nx.clear();
-    ny.clear();
-    nv.clear();
+  // Fills the node's neighbour records, nearest first.
+  void neighbours(Node& node, std::uint64_t max_count, double radius) {
+    node.nx.clear();
+    node.ny.clear();
+    node.np.clear();
     auto record = [&](std::size_t payload, double x, double y) {
-      nx.push_back(x);
-      ny.push_back(y);
-      nv.push_back(known_v[payload]);
+      node.nx.push_back(x);
+      node.ny.push_back(y);
+      node.np.push_back(static_cast<std::uint32_t>(payload));
     };
-    if (grid && grid->nearest_within(col, row, x0, y0, max_count, hits)) {
+    if (grid && grid->nearest_within(node.i, node.j, node.x0, node.y0, max_count, hits)) {
       for (const auto& h : hits) record(h.payload, h.x, h.y);
       return;
     }
     for (; indexed < known_x.size(); ++indexed) index.insert(known_x[indexed], known_y[indexed], indexed);
-    index.nearest_within(x0, y0, max_count, radius, found);
+    index.nearest_within(node.x0, node.y0, max_count, radius, found);
     for (const Neighbour& nb : found) record(nb.payload, known_x[nb.payload], known_y[nb.payload]);
   }
 };
@@ -110,31 +125,31 @@ struct Correlation {
 };
 
 // Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
-// row, mean 0 and variance 1 assumed. A node without neighbours or with a singular
-// system gets (0, 1).
-Moments node_krige(Workspace& w, const Correlation& rho, double x0, double y0, bool with_sec, double s, double r) {
-  const std::size_t n = w.nv.size();
-  const std::size_t d = n + (with_sec ? 1 : 0);
-  if (d == 0) return {0.0, 1.0};
-  LuBuffers& lu = w.lu;
+// row, mean 0 and variance 1 assumed. Builds and factorises the node's system; false
+// when there is none (no neighbours and no secondary) or it is singular.
+bool node_system(Node& node, const Correlation& rho, double r) {
+  const std::size_t n = node.np.size();
+  const std::size_t d = n + (node.with_sec ? 1 : 0);
+  if (d == 0) return false;
+  LuBuffers& lu = node.lu;
   lu.prepare(d);
   const std::size_t ld = lu.stride;
   double* a = lu.rows();
   if (n > 0) {
     // The positions padded to a whole vector (the rows kernel reads that far).
     const std::size_t padded = (n + 3) & ~std::size_t{3};
-    const double lx = w.nx[n - 1], ly = w.ny[n - 1];
-    w.nx.resize(padded, lx);
-    w.ny.resize(padded, ly);
+    const double lx = node.nx[n - 1], ly = node.ny[n - 1];
+    node.nx.resize(padded, lx);
+    node.ny.resize(padded, ly);
   }
-  const double* nx = w.nx.data();
-  const double* ny = w.ny.data();
+  const double* nx = node.nx.data();
+  const double* ny = node.ny.data();
   // Row k holds rho(p_k - p_b): rho(p_b - p_k) is the same bits (negating dx, dy is
   // exact), so the matrix is symmetric bit for bit. The right-hand side takes
   // rho(x0 - x_k, y0 - y_k), the same bits as rho(x_k - x0, y_k - y0).
   rho.rows(rho.model, nx, ny, n, a, ld);
-  rho.row(rho.model, x0, y0, nx, ny, n, lu.rhs.data());
-  if (with_sec) {
+  rho.row(rho.model, node.x0, node.y0, nx, ny, n, lu.rhs.data());
+  if (node.with_sec) {
     for (std::size_t k = 0; k < n; ++k) {
       const double c = r * lu.rhs[k];
       a[k * ld + n] = c;
@@ -143,15 +158,21 @@ Moments node_krige(Workspace& w, const Correlation& rho, double x0, double y0, b
     a[n * ld + n] = 1.0;
     lu.rhs[n] = r;
   }
-  if (!lu.factorize()) return {0.0, 1.0};
-  lu.solve();
-  const std::vector<double>& lam = lu.solution;
+  return lu.factorize();
+}
+
+// The node's moments from its solved system and the neighbours' values; (0, 1) when it
+// has no system.
+Moments node_moments(const Node& node, const std::vector<double>& known_v, double r) {
+  if (!node.solved) return {0.0, 1.0};
+  const std::size_t n = node.np.size();
+  const std::vector<double>& lam = node.lu.solution;
   double m = 0.0;
-  for (std::size_t k = 0; k < n; ++k) m += lam[k] * w.nv[k];
-  if (with_sec) m += lam[n] * s;
+  for (std::size_t k = 0; k < n; ++k) m += lam[k] * known_v[node.np[k]];
+  if (node.with_sec) m += lam[n] * node.s;
   double var = 1.0;
-  for (std::size_t k = 0; k < n; ++k) var -= lam[k] * lu.rhs[k];
-  if (with_sec) var -= lam[n] * r;
+  for (std::size_t k = 0; k < n; ++k) var -= lam[k] * node.lu.rhs[k];
+  if (node.with_sec) var -= lam[n] * r;
   if (!(var > 0.0)) var = 0.0;
   return {m, var};
 }
@@ -170,7 +191,15 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
   w.known_x.reserve(nodes + data.size());
   w.known_y.reserve(nodes + data.size());
   w.known_v.reserve(nodes + data.size());
-  w.lu.reserve(std::min<std::uint64_t>(max_neighbours, nodes + data.size()) + 1);
+  for (Node& node : w.nodes) {
+    const std::uint64_t most = std::min<std::uint64_t>(max_neighbours, nodes + data.size());
+    node.lu.reserve(most + 1);
+    if (most <= 513) {
+      node.nx.reserve(static_cast<std::size_t>(most) + 4);
+      node.ny.reserve(static_cast<std::size_t>(most) + 4);
+      node.np.reserve(static_cast<std::size_t>(most));
+    }
+  }
 
   // The first datum on a node is the known point; the last one sets the node's value.
   for (const Snapped& s : data) {
@@ -197,22 +226,51 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
     std::swap(path[k], path[u]);
   }
 
-  for (std::size_t p : path) {
-    const std::size_t i = p / nr, j = p % nr;
-    const auto [x0, y0] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
-    w.neighbours(i, j, x0, y0, max_neighbours, radius);
-    if (cancel::poll(gridding::kriging::solve_work(w.nv.size() + 1))) break;  // the caller reports it
-    double s = 0.0;
-    bool with_sec = false;
+  // Nodes go in pairs: the second node's neighbours are searched once the first one's
+  // position is known (as when they go one by one), both systems are solved together
+  // (each substitution is a long chain of dependent operations; two of them overlap),
+  // then the first node's value is drawn before the second node's moments read it.
+  const auto start = [&](Node& node, std::size_t p) {
+    node.p = p;
+    node.i = p / nr;
+    node.j = p % nr;
+    const auto [x0, y0] = frame.to_world(static_cast<double>(node.i), static_cast<double>(node.j));
+    node.x0 = x0;
+    node.y0 = y0;
+    w.neighbours(node, max_neighbours, radius);
+    node.s = 0.0;
+    node.with_sec = false;
     if (sec.values) {
-      s = (*sec.values)[p];
-      with_sec = std::isfinite(s);
+      node.s = (*sec.values)[p];
+      node.with_sec = std::isfinite(node.s);
     }
-    const Moments mo = node_krige(w, rho, x0, y0, with_sec, s, sec.r);
+    w.add_known(node.i, node.j, x0, y0, kNaN);  // the value follows once drawn
+    return !cancel::poll(gridding::kriging::solve_work(node.np.size() + 1));
+  };
+  const auto value = [&](const Node& node, std::size_t id) {
+    const Moments mo = node_moments(node, w.known_v, sec.r);
     const double eps = rng.draw_standard_normal();
     const double v = mo.mean + std::sqrt(mo.variance) * (eps + 0.0);
-    field.data[p] = v;
-    w.add_known(i, j, x0, y0, v);
+    field.data[node.p] = v;
+    w.known_v[id] = v;
+  };
+  for (std::size_t k = 0; k < path.size(); k += 2) {
+    Node& a = w.nodes[0];
+    Node& b = w.nodes[1];
+    const bool pair = k + 1 < path.size();
+    if (!start(a, path[k])) break;  // the caller reports it
+    const std::size_t id_a = w.known_v.size() - 1;
+    if (pair && !start(b, path[k + 1])) break;
+    a.solved = node_system(a, rho, sec.r);
+    b.solved = pair && node_system(b, rho, sec.r);
+    if (a.solved && b.solved)
+      gridding::kriging::solve_both(a.lu, b.lu);
+    else if (a.solved)
+      a.lu.solve();
+    else if (b.solved)
+      b.lu.solve();
+    value(a, id_a);
+    if (pair) value(b, id_a + 1);
   }
   return field;
 }

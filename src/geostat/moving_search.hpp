@@ -1,0 +1,48 @@
+// src/geostat/moving_search.hpp: nearest data of a target that moves in small steps
+// (kriging a lattice node after node), with exactly the answers of
+// NeighbourIndex::nearest_within.
+//
+// The search keeps a list of the data within a radius R of the point where it was last
+// rebuilt, sorted by their squared distance to the previous target. A new target at
+// distance s from that point re-sorts the list by its own squared distances (the order
+// changes little between neighbouring targets, so an insertion sort is short) and keeps
+// its k best when the k-th lies clearly inside R - s: every datum outside the list is
+// then strictly farther than the k-th. Otherwise the list is rebuilt from the index
+// around the target. Distances are computed as the index computes them, and ties go by
+// payload as there, so the answer is the same bits.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "geostat/neighbours.hpp"
+
+namespace quarn::geostat {
+
+class MovingSearch {
+ public:
+  /// A search over `index`, whose points are (x[p], y[p]) with payload p and insertion
+  /// number p (NeighbourIndex::build of entries {x[i], y[i], i} in order), all finite.
+  MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y)
+      : index_(index), x_(x), y_(y) {}
+
+  /// NeighbourIndex::nearest_within(qx, qy, max_count, radius, out) of the index, for a
+  /// finite query point, max_count >= 1 and a finite radius >= 0.
+  void nearest_within(double qx, double qy, std::uint64_t max_count, double radius, std::vector<Neighbour>& out);
+
+ private:
+  struct Entry {
+    double d2;
+    std::uint64_t payload;
+  };
+  void rebuild(double qx, double qy, double list_radius);
+
+  const NeighbourIndex& index_;
+  std::span<const double> x_, y_;
+  std::vector<Entry> list_;  // the data within list_radius_ of (cx_, cy_), nearly sorted
+  std::vector<Neighbour> scratch_;
+  double cx_ = 0.0, cy_ = 0.0, list_radius_ = -1.0;  // negative: no list yet
+  double kth_ = -1.0;  // the k-th distance of the last answer, or negative
+};
+
+}  // namespace quarn::geostat
