@@ -42,7 +42,9 @@ class MovingSearch {
   std::vector<Entry> list_;  // the data within list_radius_ of (cx_, cy_), nearly sorted
   std::vector<Neighbour> scratch_;
   double cx_ = 0.0, cy_ = 0.0, list_radius_ = -1.0;  // negative: no list yet
+  std::vector<Entry> split_;  // scratch of the near / far split
   double kth_ = -1.0;  // the k-th distance of the last answer, or negative
+  double prev_x_ = 0.0, prev_y_ = 0.0;  // the last target
 };
 
 }  // namespace quarn::geostat
