@@ -16,6 +16,15 @@ constexpr double kReach = 1.5;
 
 }  // namespace
 
+MovingSearch::MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y)
+    : index_(index), x_(x), y_(y) {
+  // Sized once for the lists a run normally sees, so that nodes do not allocate.
+  const std::size_t most = std::min<std::size_t>(index.size(), 4096);
+  list_.reserve(most);
+  split_.reserve(most);
+  scratch_.reserve(most);
+}
+
 void MovingSearch::rebuild(double qx, double qy, double list_radius) {
   index_.nearest_within(qx, qy, std::numeric_limits<std::uint64_t>::max(), list_radius, scratch_);
   list_.clear();

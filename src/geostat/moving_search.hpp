@@ -23,8 +23,7 @@ class MovingSearch {
  public:
   /// A search over `index`, whose points are (x[p], y[p]) with payload p and insertion
   /// number p (NeighbourIndex::build of entries {x[i], y[i], i} in order), all finite.
-  MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y)
-      : index_(index), x_(x), y_(y) {}
+  MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y);
 
   /// NeighbourIndex::nearest_within(qx, qy, max_count, radius, out) of the index, for a
   /// finite query point, max_count >= 1 and a finite radius >= 0.
