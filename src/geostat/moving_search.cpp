@@ -16,6 +16,15 @@ constexpr double kReach = 1.5;
 
 }  // namespace
 
+MovingSearch::MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y)
+    : index_(index), x_(x), y_(y) {
+  // Sized once for the lists a run normally sees, so that nodes do not allocate.
+  const std::size_t most = std::min<std::size_t>(index.size(), 4096);
+  list_.reserve(most);
+  split_.reserve(most);
+  scratch_.reserve(most);
+}
+
 void MovingSearch::rebuild(double qx, double qy, double list_radius) {
   index_.nearest_within(qx, qy, std::numeric_limits<std::uint64_t>::max(), list_radius, scratch_);
   list_.clear();
@@ -43,15 +52,38 @@ void MovingSearch::nearest_within(double qx, double qy, std::uint64_t max_count,
       const double dx = x_[e.payload] - qx, dy = y_[e.payload] - qy;
       e.d2 = dx * dx + dy * dy;
     }
-    for (std::size_t i = 1; i < list_.size(); ++i) {
+    // Only entries that can be among the k best need sorting. The last answer's k data
+    // lie within (its k-th distance + the step) of this target, so with at least k
+    // entries within that bound the k best are among them; the rest go to the back, in
+    // any order. Either way the sorted front is exact: the bound only saves work.
+    std::size_t front = list_.size();
+    if (kth_ >= 0.0) {
+      const double px = qx - prev_x_, py = qy - prev_y_;
+      const double bound = (kth_ + std::sqrt(px * px + py * py)) * (1.0 + kMargin);
+      const double near2 = std::min(r2, bound * bound);
+      const std::size_t n = list_.size();
+      split_.resize(n);
+      std::size_t nf = 0, nb = 0;
+      for (const Entry& e : list_) {
+        const bool is_near = !(near2 < e.d2);
+        split_[is_near ? nf : n - 1 - nb] = e;
+        nf += is_near;
+        nb += !is_near;
+      }
+      if (nf >= want) {
+        list_.swap(split_);
+        front = nf;
+      }
+    }
+    for (std::size_t i = 1; i < front; ++i) {
       const Entry e = list_[i];
       std::size_t k = i;
       for (; k > 0 && (e.d2 < list_[k - 1].d2 || (e.d2 == list_[k - 1].d2 && e.payload < list_[k - 1].payload)); --k)
         list_[k] = list_[k - 1];
       list_[k] = e;
     }
-    std::size_t inside = 0;  // entries within the radius: a prefix of the sorted list
-    while (inside < list_.size() && !(r2 < list_[inside].d2)) ++inside;
+    std::size_t inside = 0;  // entries within the radius: a prefix of the sorted front
+    while (inside < front && !(r2 < list_[inside].d2)) ++inside;
     // Taken around this very target with the whole radius, the list is the index's whole
     // answer. Otherwise every datum off the list is farther from the centre than
     // list_radius_, so farther from the target than list_radius_ - shift: beyond the
@@ -68,6 +100,8 @@ void MovingSearch::nearest_within(double qx, double qy, std::uint64_t max_count,
     const std::size_t kept = std::min(inside, want);
     for (std::size_t i = 0; i < kept; ++i) out.push_back({list_[i].payload, std::sqrt(list_[i].d2)});
     kth_ = kept == want ? out.back().distance : -1.0;
+    prev_x_ = qx;
+    prev_y_ = qy;
     // A list far wider than the answer needs makes every later target slow: take a
     // fitting one at the next target.
     if (kth_ < 0.0 || list_radius_ > 2.0 * kReach * kth_) list_radius_ = -1.0;

@@ -23,8 +23,7 @@ class MovingSearch {
  public:
   /// A search over `index`, whose points are (x[p], y[p]) with payload p and insertion
   /// number p (NeighbourIndex::build of entries {x[i], y[i], i} in order), all finite.
-  MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y)
-      : index_(index), x_(x), y_(y) {}
+  MovingSearch(const NeighbourIndex& index, std::span<const double> x, std::span<const double> y);
 
   /// NeighbourIndex::nearest_within(qx, qy, max_count, radius, out) of the index, for a
   /// finite query point, max_count >= 1 and a finite radius >= 0.
@@ -42,7 +41,9 @@ class MovingSearch {
   std::vector<Entry> list_;  // the data within list_radius_ of (cx_, cy_), nearly sorted
   std::vector<Neighbour> scratch_;
   double cx_ = 0.0, cy_ = 0.0, list_radius_ = -1.0;  // negative: no list yet
+  std::vector<Entry> split_;  // scratch of the near / far split
   double kth_ = -1.0;  // the k-th distance of the last answer, or negative
+  double prev_x_ = 0.0, prev_y_ = 0.0;  // the last target
 };
 
 }  // namespace quarn::geostat
