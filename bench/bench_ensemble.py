@@ -14,7 +14,8 @@ The machine is shared and noisy, so nothing here is a single timing:
   "pool 2" is a plain ThreadPoolExecutor over ``sgs_flat``: what two cores give right now;
 - caller CPU: CPU seconds (user + system) of the calling process per realization
   (``resource.getrusage``; LocalCluster workers and pool processes are other processes, the
-  scheduler and the client run here). On threads it includes the realizations themselves;
+  scheduler, the nannies and the client run here). On threads it includes the realizations
+  themselves; on Dask it includes the cluster's periodic work, reported apart as idle CPU;
 - overhead: an empty realization (a 256x256 array of zeros) through each executor with one
   realization per task, reductions included: the per-realization cost of the executor;
 - short realizations: the asset's volumetric realization (an SGS of the 31x31 simulation
@@ -95,6 +96,9 @@ def main():
     cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None)
     client = distributed.Client(cluster)
     startup = time.perf_counter() - t
+    c, t = caller_cpu(), time.perf_counter()
+    time.sleep(2.0)  # an idle cluster: the scheduler's and nannies' periodic work in this process
+    idle = (caller_cpu() - c) / (time.perf_counter() - t)
     executors = (("threads 1", "threads", 1), ("threads 2", "threads", 2),
                  ("processes 2", "processes", 2), ("dask 2", client, None))
     try:
@@ -146,7 +150,9 @@ def main():
 
     print(f"ensemble bench: {os.cpu_count()} CPUs, load average {load_before:.2f} before, "
           f"{os.getloadavg()[0]:.2f} after; {rounds} rounds of {n} realizations")
-    print(f"first use (2 realizations; cold wall, warm wall, difference); LocalCluster start-up {startup:.2f} s:")
+    print(f"LocalCluster: start-up {startup:.2f} s; idle, it takes {idle * 100:.1f} % of a core in the calling "
+          "process (part of dask's caller CPU below, per second rather than per realization)")
+    print("first use (2 realizations; cold wall, warm wall, difference):")
     for label, (cold, warm) in first.items():
         print(f"  {label:14s} {cold:6.2f} s  {warm:6.2f} s  {cold - warm:+6.2f} s")
     print(f"SGS 256x256, 24 neighbours: hand loop (sgs_flat, serial) {n / hand:5.2f} real/s")
