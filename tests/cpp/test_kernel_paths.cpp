@@ -172,6 +172,43 @@ TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit 
   CHECK(compared > 10000);
 }
 
+TEST_CASE("simulation correlation matrices: both triangles and the diagonal, every path, any size") {
+  using namespace quarn::geostat;
+  using quarn::geostat::sgs_detail::CorrelationModel;
+  quarn::test::WorkloadRng rng{17};
+  int compared = 0;
+  for (const VariogramModel model : {VariogramModel::Nugget, VariogramModel::Spherical, VariogramModel::Exponential,
+                                     VariogramModel::Gaussian}) {
+    const Variogram iso = Variogram::make(model, 0.1, model == VariogramModel::Nugget ? 0.0 : 0.9, 6.0).value();
+    const AnisotropicVariogram an = AnisotropicVariogram::make(model, 8.0, 2.5, 1.0, 120.0, 0.8, 0.2).value();
+    for (const VariogramSpec& vgm : {VariogramSpec(iso), VariogramSpec(an)}) {
+      const CorrelationModel cm = CorrelationModel::from(vgm);
+      for (const Path path : kPaths) {
+        const auto rows = quarn::geostat::sgs_detail::correlation_rows(path);
+        for (std::size_t n = 1; n <= 29; n += 3) {
+          // positions padded to a whole vector, rows with room for it and a sentinel column
+          const std::size_t padded = (n + 3) & ~std::size_t{3}, ld = padded + 4;
+          std::vector<double> xs(padded), ys(padded), a(n * ld, -7.0);
+          for (std::size_t k = 0; k < padded; ++k) {
+            xs[k] = k < n ? std::floor(rng.unit() * 16.0) * 0.5 : xs[n - 1];
+            ys[k] = k < n ? rng.unit() * 8.0 : ys[n - 1];
+          }
+          rows(cm, xs.data(), ys.data(), n, a.data(), ld);
+          for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t c = 0; c < n; ++c) {
+              const double want = r == c ? 1.0 : 1.0 - vgm.gamma(xs[r] - xs[c], ys[r] - ys[c]) / vgm.total_sill();
+              CHECK(std::memcmp(&a[r * ld + c], &want, sizeof want) == 0);
+              ++compared;
+            }
+            CHECK_EQ(a[r * ld + padded], -7.0);  // nothing written past the padded width
+          }
+        }
+      }
+    }
+  }
+  CHECK(compared > 20000);
+}
+
 TEST_CASE("lu buffers: two systems solved together give each one's own bits") {
   using namespace quarn::gridding::kriging;
   quarn::test::WorkloadRng rng{31};
