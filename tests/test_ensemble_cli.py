@@ -163,8 +163,8 @@ def stored_count(store):
     try:
         with xr.open_zarr(store) as ds:
             return int(ds.stored.sum())
-    except (FileNotFoundError, OSError, ValueError, KeyError):
-        return 0  # not laid out yet
+    except Exception:  # noqa: BLE001 - not laid out yet: the error type depends on the zarr version
+        return 0
 
 
 @pytest.mark.parametrize(("executor", "group"), [
