@@ -175,7 +175,7 @@ def callgrind_counts(exe, work):
 
 def stages(exes):
     nodes = {"krige": 65536, "sgs24": 65536, "sgs48": 65536, "uncond": 262144}
-    head = f"  {'workload':42s}" + "".join(f"{s:>18s}" for s, _ in STAGES) + f"{'other':>10s}{'total':>10s}"
+    head = f"  {'workload':51s}" + "".join(f"{s:>18s}" for s, _ in STAGES) + f"{'other':>10s}{'total':>10s}"
     print("\ntime per node by stage (us; perf cpu-clock self time x best time per node; best path)")
     print(head)
     for work, label in WORK:
@@ -186,7 +186,7 @@ def stages(exes):
                 break
             got, other = shares
             us = min(run_driver(exe, "best", work, 2)[0] for _ in range(3))
-            print(f"  {label + name:42s}" + "".join(f"{got[s] * us:18.2f}" for s, _ in STAGES) +
+            print(f"  {label + name:51s}" + "".join(f"{got[s] * us:18.2f}" for s, _ in STAGES) +
                   f"{other * us:10.2f}{us:10.2f}")
     print("\ninstructions per node by stage (callgrind, self cost; best path)")
     print(head)
@@ -194,7 +194,7 @@ def stages(exes):
         for name, exe in exes:
             got, other = callgrind_counts(exe, work)
             n = nodes[work]
-            print(f"  {label + name:42s}" + "".join(f"{got[s] / n:18,.0f}" for s, _ in STAGES) +
+            print(f"  {label + name:51s}" + "".join(f"{got[s] / n:18,.0f}" for s, _ in STAGES) +
                   f"{other / n:10,.0f}{(sum(got.values()) + other) / n:10,.0f}")
 
 
