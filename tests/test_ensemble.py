@@ -1,6 +1,7 @@
 import json
 import os
 import pickle
+import signal
 import subprocess
 import sys
 import textwrap
@@ -497,6 +498,35 @@ def test_resume_batches_runs_between_stored_realizations(tmp_path):
     assert tree_bytes(store) == tree_bytes(whole)
 
 
+class SignalOnWrite:
+    """A store array that receives Ctrl-C in the middle of a write, then records the write."""
+
+    def __init__(self, array):
+        self.array, self.done = array, []
+
+    def __getitem__(self, key):
+        return self.array[key]
+
+    def __setitem__(self, key, value):
+        signal.raise_signal(signal.SIGINT)
+        self.array[key] = value
+        self.done.append(key)
+
+
+def test_ctrl_c_waits_for_the_store_write_to_finish(tmp_path):
+    wf = sgs_workflow()
+    seeds = spawn_seeds(SEED, N)
+    z = ZarrStore(tmp_path / "s.zarr", N, SEED, seeds, json.dumps(wf.describe(), sort_keys=True))
+    z.create({"porosity": wf(0, seeds[0])})
+    z._arrays["porosity"] = SignalOnWrite(z._arrays["porosity"])
+    with pytest.raises(KeyboardInterrupt):
+        z.write(3, {"porosity": wf(3, seeds[3])})
+    # the write went through to its stored flag before the interrupt was raised
+    assert z._arrays["porosity"].done == [slice(3, 4)]
+    assert z.stored().tolist() == [k == 3 for k in range(N)]
+    assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+
+
 class Tiny:
     """A realization of microseconds: automatic batching groups many per task."""
 
@@ -598,8 +628,6 @@ SIGINT_SCRIPT = textwrap.dedent("""
 
 
 def test_ctrl_c_cancels_outstanding_work(tmp_path):
-    import signal
-
     proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, str(tmp_path)], stderr=subprocess.PIPE, text=True)
     try:
         deadline = time.monotonic() + 120

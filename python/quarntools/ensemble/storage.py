@@ -13,11 +13,16 @@ once, the ``stored`` flag last, so an interrupted run resumes exactly where it s
 
 from __future__ import annotations
 
+import contextlib
+import functools
 import json
 import os
 import shutil
+import signal
 import tempfile
-from typing import Any
+import threading
+from collections.abc import Callable, Iterator
+from typing import Any, TypeVar
 
 import numpy as np
 
@@ -39,6 +44,40 @@ def _import_io() -> tuple[Any, Any]:
     except ImportError as e:
         raise ImportError('ensemble storage needs xarray, zarr and dask: pip install "quarntools[io,dask]"') from e
     return xarray, zarr
+
+
+@contextlib.contextmanager
+def _uninterrupted() -> Iterator[None]:
+    """Holds back Ctrl-C (SIGINT) until the block ends, then raises the signal again.
+
+    Zarr runs its reads and writes on an event loop of its own; a KeyboardInterrupt raised in
+    the middle of one leaves that loop with a pending task (and asyncio's complaints about it
+    at exit) and a chunk half written. Store operations therefore finish first; the signal then
+    does what it would have done (KeyboardInterrupt under Python's default handler).
+    """
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    caught: list[int] = []
+    previous = signal.signal(signal.SIGINT, lambda signum, frame: caught.append(signum))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        if caught:
+            signal.raise_signal(signal.SIGINT)
+
+
+_F = TypeVar("_F", bound=Callable[..., Any])
+
+
+def _store_operation(method: _F) -> _F:
+    """`method`, run with Ctrl-C held back until it is done (see `_uninterrupted`)."""
+    @functools.wraps(method)
+    def wrapper(*args: Any, **kwargs: Any) -> Any:
+        with _uninterrupted():
+            return method(*args, **kwargs)
+    return wrapper  # type: ignore[return-value]
 
 
 def _lattice_attrs(lattice: Any) -> dict[str, Any]:
@@ -65,6 +104,7 @@ class ZarrStore:
     def exists(self) -> bool:
         return self._group is not None
 
+    @_store_operation
     def _open(self) -> None:
         try:
             ds = self.xr.open_zarr(self.path)
@@ -91,6 +131,7 @@ class ZarrStore:
         self._group = self.zarr.open_group(self.path, mode="r+")
         self._arrays = {name: self._group[name] for name in (*self._fields, "stored")}
 
+    @_store_operation
     def create(self, example: dict[str, Any]) -> None:
         """Lay out the store for results shaped like `example` (a realization's variables)."""
         import dask.array as da
@@ -144,12 +185,14 @@ class ZarrStore:
             raise
         self._open()
 
+    @_store_operation
     def stored(self) -> np.ndarray:
         """Boolean mask of the realizations completely written."""
         if self._group is None:
             return np.zeros(self.n, dtype=bool)
         return np.asarray(self._arrays["stored"][:]) == 1
 
+    @_store_operation
     def write(self, index: int, result: dict[str, Any]) -> None:
         """Write realization `index` (every variable, then its ``stored`` flag)."""
         if set(result) != set(self._fields):
@@ -166,6 +209,7 @@ class ZarrStore:
             self._arrays[name][index:index + 1] = arr[None]
         self._arrays["stored"][index:index + 1] = np.ones(1, dtype=np.int8)
 
+    @_store_operation
     def read(self, index: int) -> dict[str, Any]:
         """Realization `index` as written: Fields and floats."""
         out: dict[str, Any] = {}
