@@ -68,7 +68,7 @@ struct Node {
   bool with_sec = false;  // the secondary takes part
   bool solved = false;    // the system is factorised and solved (else the moments are (0, 1))
   std::vector<double> nx, ny;
-  std::vector<std::uint32_t> np;
+  std::vector<std::size_t> np;
   LuBuffers lu;
 };
 
@@ -101,7 +101,7 @@ struct Workspace {
     auto record = [&](std::size_t payload, double x, double y) {
       node.nx.push_back(x);
       node.ny.push_back(y);
-      node.np.push_back(static_cast<std::uint32_t>(payload));
+      node.np.push_back(payload);
     };
     if (grid && grid->nearest_within(node.i, node.j, node.x0, node.y0, max_count, hits)) {
       for (const auto& h : hits) record(h.payload, h.x, h.y);
