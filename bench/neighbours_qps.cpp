@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "geostat/neighbours.hpp"
+#include "driver_util.hpp"
 
 using quarn::geostat::IndexEntry;
 using quarn::geostat::Neighbour;
@@ -16,13 +17,7 @@ using quarn::geostat::NeighbourIndex;
 
 namespace {
 
-std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-double unit() {
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-}
+using bench::unit;
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
