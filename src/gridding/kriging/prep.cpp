@@ -6,6 +6,8 @@ void PairGammaCache::reset(std::size_t n_data) {
   slot.assign(n_data, -1);
   prev.clear();
   gamma.clear();
+  stride = 0;
+  kernels = geostat::gamma_kernels(simd::active());
 }
 
 bool ordinary_system(std::span<const double> x, std::span<const double> y,
@@ -31,43 +33,60 @@ bool ordinary_system(std::span<const double> x, std::span<const double> y,
     }
   } else {
     PairGammaCache& pc = *cache;
-    const std::size_t np = pc.prev.size();
     pc.pos.resize(n);
-    pc.next.resize(n * n);  // the diagonal is never read
-    for (std::size_t r = 0; r < n; ++r) pc.pos[r] = pc.slot[neighbours[r].payload];
-    const double* old = pc.gamma.data();
-    double* g_new = pc.next.data();
+    pc.nx.resize(n);
+    pc.ny.resize(n);
     for (std::size_t r = 0; r < n; ++r) {
-      const double xr = x[neighbours[r].payload], yr = y[neighbours[r].payload];
+      const std::uint64_t p = neighbours[r].payload;
+      pc.pos[r] = pc.slot[p];
+      pc.nx[r] = x[p];
+      pc.ny[r] = y[p];
+    }
+    // Pairs of data that were both neighbours of the previous target: copied.
+    const double* old = pc.gamma.data();
+    for (std::size_t r = 0; r < n; ++r) {
       const std::int64_t pr = pc.pos[r];
+      if (pr < 0) continue;
+      const double* src = old + static_cast<std::size_t>(pr) * pc.stride;
       for (std::size_t c = r + 1; c < n; ++c) {
-        const std::int64_t pcol = pc.pos[c];
-        double g;
-        if (pr >= 0 && pcol >= 0) {
-          g = old[static_cast<std::size_t>(pr) * np + static_cast<std::size_t>(pcol)];
-        } else {
-          const double dx = xr - x[neighbours[c].payload];
-          const double dy = yr - y[neighbours[c].payload];
-          g = variogram.gamma_sq(dx * dx + dy * dy);
-        }
+        const std::int64_t q = pc.pos[c];
+        if (q < 0) continue;
+        const double g = src[q];
         a[r * ld + c] = g;
         a[c * ld + r] = g;
-        g_new[r * n + c] = g;
-        g_new[c * n + r] = g;
       }
     }
+    // The rest are the pairs of a datum new to this target: its whole row, mirrored
+    // into its column. Row r's gamma of (p_r - p_c) is the same bits as row c's of
+    // (p_c - p_r).
+    for (std::size_t r = 0; r < n; ++r) {
+      if (pc.pos[r] >= 0) continue;
+      double* row = a + r * ld;
+      pc.kernels.row(variogram, pc.nx[r], pc.ny[r], pc.nx.data(), pc.ny.data(), n, row);
+      for (std::size_t c = 0; c < n; ++c) a[c * ld + r] = row[c];
+    }
+    for (std::size_t r = 0; r < n; ++r) a[r * ld + r] = 0.0;
     for (const std::uint64_t p : pc.prev) pc.slot[p] = -1;
     pc.prev.resize(n);
     for (std::size_t r = 0; r < n; ++r) {
       pc.prev[r] = neighbours[r].payload;
       pc.slot[neighbours[r].payload] = static_cast<std::int64_t>(r);
     }
-    pc.gamma.swap(pc.next);
+    // The gammas as they stand, rows and all, for the next target.
+    pc.gamma.assign(a, a + n * ld);
+    pc.stride = ld;
   }
   for (std::size_t r = 0; r < n; ++r) {
     a[r * ld + n] = 1.0;
     a[n * ld + r] = 1.0;
-    buf.rhs[r] = variogram.gamma_at(neighbours[r].distance);
+  }
+  if (cache != nullptr) {
+    PairGammaCache& pc = *cache;
+    pc.h.resize(n);
+    for (std::size_t r = 0; r < n; ++r) pc.h[r] = neighbours[r].distance;
+    pc.kernels.at(variogram, pc.h.data(), n, buf.rhs.data());
+  } else {
+    for (std::size_t r = 0; r < n; ++r) buf.rhs[r] = variogram.gamma_at(neighbours[r].distance);
   }
   a[n * ld + n] = 0.0;
   buf.rhs[n] = 1.0;

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "geostat/gamma_rows.hpp"
 #include "geostat/neighbours.hpp"
 #include "geostat/variogram.hpp"
 #include "gridding/kriging/solve.hpp"
@@ -22,12 +23,16 @@ struct KrigeEstimate {
 /// target, so a pair seen at the previous target is copied instead of evaluated again
 /// (the value is the same bits: the squared distance is symmetric). Reused per sweep.
 struct PairGammaCache {
-  std::vector<std::int64_t> slot;       ///< per datum: its position in `prev`, or -1
-  std::vector<std::uint64_t> prev;      ///< the previous target's neighbour payloads
-  std::vector<double> gamma, next;      ///< prev.size()^2 gammas, and the buffer being filled
-  std::vector<std::int64_t> pos;        ///< per current neighbour: its position in `prev`, or -1
+  std::vector<std::int64_t> slot;   ///< per datum: its position in `prev`, or -1
+  std::vector<std::uint64_t> prev;  ///< the previous target's neighbour payloads
+  std::vector<double> gamma;        ///< their gammas: prev.size() rows, `stride` apart
+  std::size_t stride = 0;
+  std::vector<std::int64_t> pos;    ///< per current neighbour: its position in `prev`, or -1
+  std::vector<double> nx, ny, h;    ///< per current neighbour: its position and distance
+  geostat::GammaKernels kernels{};  ///< the forms of the path active at reset()
 
-  /// Sizes the per-datum table for `n_data` data, all unseen.
+  /// Sizes the per-datum table for `n_data` data, all unseen, and takes the gamma
+  /// kernels of the calling thread's path.
   void reset(std::size_t n_data);
 };
 
