@@ -15,10 +15,7 @@ __extension__ using Key = unsigned __int128;
 constexpr double kMargin = 1e-9;
 // The list reaches this many times the k-th distance, so that a few steps of the target
 // stay inside it.
-#ifndef KREACH
-#define KREACH 1.5
-#endif
-constexpr double kReach = KREACH;
+constexpr double kReach = 1.5;
 
 }  // namespace
 
