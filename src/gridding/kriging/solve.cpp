@@ -42,9 +42,15 @@ void LuBuffers::prepare(std::size_t size) {
   // Rows on a 32-byte boundary keep every vector access inside one cache line.
   const auto addr = reinterpret_cast<std::uintptr_t>(matrix.data());
   offset = ((32 - addr % 32) % 32) / sizeof(double);
-  double* a = rows();
-  for (std::size_t r = 0; r < size; ++r)
-    for (std::size_t c = size; c < stride; ++c) a[r * stride + c] = 0.0;
+  // At most three padding columns: stores, not a memset call per row.
+  double* a = rows() + size;
+  const std::size_t pad = stride - size;
+  if (pad > 0)
+    for (std::size_t r = 0; r < size; ++r, a += stride) {
+      a[0] = 0.0;
+      if (pad > 1) a[1] = 0.0;
+      if (pad > 2) a[2] = 0.0;
+    }
   perm.resize(size);
   rhs.resize(size);
   solution.resize(size);
