@@ -83,15 +83,16 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   KrigedFields out{Field(nc, nr, nan), Field(nc, nr, nan)};
   const LatticeFrame frame(lattice);
   if (nc == 0 || nr == 0) return out;  // no node (the other count may be huge)
-  // Targets are kriged in pairs: two systems built and factorised one after the other,
-  // then solved together (each substitution is one long chain of dependent operations;
-  // two of them overlap). Every value is computed exactly as for a lone target.
+  // Targets are kriged four at a time: four systems built and factorised one after the
+  // other, then solved together (each substitution is one long chain of dependent
+  // operations; four of them overlap). Every value is computed exactly as for a lone
+  // target.
   struct Target {
     gridding::kriging::LuBuffers lu;
     std::vector<Neighbour> found;
     std::size_t i = 0, j = 0;
   };
-  Target slots[2];
+  Target slots[4];
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(max_neighbours, index.size()));
   for (Target& t : slots) {
     t.found.reserve(want);
@@ -104,13 +105,13 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
   };
   gridding::kriging::PairGammaCache cache;
   cache.reset(data.x.size());
-  bool pending = false;  // slots[0] holds a factorised system waiting for a partner
+  std::size_t pending = 0;  // slots[0, pending) hold factorised systems waiting to be solved
   // Consecutive nodes are close and share most of their nearest data: the moving search
   // answers as the index does, mostly from a short list kept between nodes.
   MovingSearch search(index, data.x, data.y);
   for (std::size_t j = 0; j < nr; ++j) {
     for (std::size_t i = 0; i < nc; ++i) {
-      Target& t = slots[pending ? 1 : 0];
+      Target& t = slots[pending];
       std::vector<Neighbour>& found = t.found;
       const auto [x, y] = frame.to_world(static_cast<double>(i), static_cast<double>(j));
       if (std::isfinite(x) && std::isfinite(y))
@@ -123,19 +124,15 @@ Result<KrigedFields> LocalKriging::krige(std::span<const std::array<double, 3>> 
       if (!gridding::kriging::ordinary_system(data.x, data.y, found, variogram, t.lu, &cache)) continue;
       t.i = i;
       t.j = j;
-      if (!pending) {
-        pending = true;
-        continue;
-      }
-      gridding::kriging::solve_both(slots[0].lu, slots[1].lu);
-      finish(slots[0]);
-      finish(slots[1]);
-      pending = false;
+      if (++pending < 4) continue;
+      gridding::kriging::solve_four(slots[0].lu, slots[1].lu, slots[2].lu, slots[3].lu);
+      for (const Target& s : slots) finish(s);
+      pending = 0;
     }
   }
-  if (pending) {
-    slots[0].lu.solve();
-    finish(slots[0]);
+  for (std::size_t k = 0; k < pending; ++k) {
+    slots[k].lu.solve();
+    finish(slots[k]);
   }
   return out;
 }

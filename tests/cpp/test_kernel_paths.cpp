@@ -209,30 +209,37 @@ TEST_CASE("simulation correlation matrices: both triangles and the diagonal, eve
   CHECK(compared > 20000);
 }
 
-TEST_CASE("lu buffers: two systems solved together give each one's own bits") {
+TEST_CASE("lu buffers: systems solved together (two, four) give each one's own bits") {
   using namespace quarn::gridding::kriging;
   quarn::test::WorkloadRng rng{31};
-  for (int t = 0; t < 300; ++t) {
-    const std::size_t ma = 1 + static_cast<std::size_t>(rng.unit() * 30.0);
-    const std::size_t mb = t % 3 == 0 ? 1 + static_cast<std::size_t>(rng.unit() * 30.0) : ma;
-    LuBuffers a, b, lone_a, lone_b;
-    a.prepare(ma);
-    b.prepare(mb);
-    lone_a.prepare(ma);
-    lone_b.prepare(mb);
-    for (std::size_t r = 0; r < ma; ++r) {
-      for (std::size_t c = 0; c < ma; ++c) a.at(r, c) = lone_a.at(r, c) = rng.unit() - 0.5;
-      a.rhs[r] = lone_a.rhs[r] = rng.unit();
+  int together = 0;
+  for (const std::size_t count : {std::size_t{2}, std::size_t{4}}) {
+    for (int t = 0; t < 300; ++t) {
+      // sizes mostly equal (solved in lockstep), now and then one differs (the fallback)
+      const std::size_t base = 1 + static_cast<std::size_t>(rng.unit() * 30.0);
+      LuBuffers sys[4], lone[4];
+      bool ok = true;
+      for (std::size_t s = 0; s < count; ++s) {
+        const std::size_t m = t % 3 == 0 && s == count - 1 ? 1 + static_cast<std::size_t>(rng.unit() * 30.0) : base;
+        sys[s].prepare(m);
+        lone[s].prepare(m);
+        for (std::size_t r = 0; r < m; ++r) {
+          for (std::size_t c = 0; c < m; ++c) sys[s].at(r, c) = lone[s].at(r, c) = rng.unit() - 0.5;
+          sys[s].rhs[r] = lone[s].rhs[r] = rng.unit();
+        }
+        ok = sys[s].factorize() && lone[s].factorize() && ok;
+      }
+      if (!ok) continue;
+      if (count == 2)
+        solve_both(sys[0], sys[1]);
+      else
+        solve_four(sys[0], sys[1], sys[2], sys[3]);
+      for (std::size_t s = 0; s < count; ++s) {
+        lone[s].solve();
+        CHECK(std::memcmp(sys[s].solution.data(), lone[s].solution.data(), sys[s].m * sizeof(double)) == 0);
+      }
+      ++together;
     }
-    for (std::size_t r = 0; r < mb; ++r) {
-      for (std::size_t c = 0; c < mb; ++c) b.at(r, c) = lone_b.at(r, c) = rng.unit() - 0.5;
-      b.rhs[r] = lone_b.rhs[r] = rng.unit();
-    }
-    if (!a.factorize() || !b.factorize() || !lone_a.factorize() || !lone_b.factorize()) continue;
-    solve_both(a, b);
-    lone_a.solve();
-    lone_b.solve();
-    CHECK(std::memcmp(a.solution.data(), lone_a.solution.data(), ma * sizeof(double)) == 0);
-    CHECK(std::memcmp(b.solution.data(), lone_b.solution.data(), mb * sizeof(double)) == 0);
   }
+  CHECK(together > 400);
 }

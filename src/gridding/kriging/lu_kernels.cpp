@@ -89,35 +89,54 @@ void solve_rows(const double* a, std::size_t m, std::size_t ld, const std::size_
   }
 }
 
+namespace {
+
+// solve_rows() of K systems in lockstep: each value is still its own chain of dependent
+// operations in the same order, but the K chains overlap in the processor.
+template <std::size_t K>
+void solve_rows_lockstep(const double* const* a, std::size_t m, std::size_t ld, const std::size_t* const* perm,
+                         const double* const* rhs, double* const* out) noexcept {
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t s = 0; s < K; ++s) out[s][i] = rhs[s][perm[s][i]];
+  for (std::size_t j = 0; j < m; ++j) {
+    double sum[K];
+    const double* row[K];
+    for (std::size_t s = 0; s < K; ++s) {
+      sum[s] = 0.0;
+      row[s] = a[s] + j * ld;
+    }
+    for (std::size_t k = 0; k < j; ++k)
+      for (std::size_t s = 0; s < K; ++s) sum[s] += row[s][k] * out[s][k];
+    for (std::size_t s = 0; s < K; ++s) out[s][j] -= sum[s];
+  }
+  for (std::size_t c = m; c-- > 0;) {
+    double v[K];
+    const double* row[K];
+    for (std::size_t s = 0; s < K; ++s) {
+      v[s] = out[s][c];
+      row[s] = a[s] + c * ld;
+    }
+    for (std::size_t k = c + 1; k < m; ++k)
+      for (std::size_t s = 0; s < K; ++s) v[s] -= row[s][k] * out[s][k];
+    for (std::size_t s = 0; s < K; ++s) out[s][c] = v[s] / row[s][c];
+  }
+}
+
+}  // namespace
+
 void solve_rows_pair(const double* a, const double* b, std::size_t m, std::size_t ld, const std::size_t* perm_a,
                      const std::size_t* perm_b, const double* rhs_a, const double* rhs_b, double* out_a,
                      double* out_b) noexcept {
-  for (std::size_t i = 0; i < m; ++i) {
-    out_a[i] = rhs_a[perm_a[i]];
-    out_b[i] = rhs_b[perm_b[i]];
-  }
-  for (std::size_t j = 0; j < m; ++j) {
-    const double* ra = a + j * ld;
-    const double* rb = b + j * ld;
-    double sa = 0.0, sb = 0.0;
-    for (std::size_t k = 0; k < j; ++k) {
-      sa += ra[k] * out_a[k];
-      sb += rb[k] * out_b[k];
-    }
-    out_a[j] -= sa;
-    out_b[j] -= sb;
-  }
-  for (std::size_t c = m; c-- > 0;) {
-    const double* ra = a + c * ld;
-    const double* rb = b + c * ld;
-    double va = out_a[c], vb = out_b[c];
-    for (std::size_t k = c + 1; k < m; ++k) {
-      va -= ra[k] * out_a[k];
-      vb -= rb[k] * out_b[k];
-    }
-    out_a[c] = va / ra[c];
-    out_b[c] = vb / rb[c];
-  }
+  const double* const mats[2] = {a, b};
+  const std::size_t* const perms[2] = {perm_a, perm_b};
+  const double* const rhss[2] = {rhs_a, rhs_b};
+  double* const outs[2] = {out_a, out_b};
+  solve_rows_lockstep<2>(mats, m, ld, perms, rhss, outs);
+}
+
+void solve_rows_quad(const double* const* a, std::size_t m, std::size_t ld, const std::size_t* const* perm,
+                     const double* const* rhs, double* const* out) noexcept {
+  solve_rows_lockstep<4>(a, m, ld, perm, rhs, out);
 }
 
 #ifdef QUARN_SIMD_X86

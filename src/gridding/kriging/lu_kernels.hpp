@@ -37,4 +37,8 @@ void solve_rows_pair(const double* a, const double* b, std::size_t m, std::size_
                      const std::size_t* perm_b, const double* rhs_a, const double* rhs_b, double* out_a,
                      double* out_b) noexcept;
 
+/// solve_rows() of four such systems in lockstep, as solve_rows_pair() does two.
+void solve_rows_quad(const double* const* a, std::size_t m, std::size_t ld, const std::size_t* const* perm,
+                     const double* const* rhs, double* const* out) noexcept;
+
 }  // namespace quarn::gridding::kriging

@@ -74,4 +74,19 @@ void solve_both(LuBuffers& a, LuBuffers& b) {
                   a.solution.data(), b.solution.data());
 }
 
+void solve_four(LuBuffers& a, LuBuffers& b, LuBuffers& c, LuBuffers& d) {
+  const bool same = a.m == b.m && a.m == c.m && a.m == d.m && a.stride == b.stride && a.stride == c.stride &&
+                    a.stride == d.stride;
+  if (!same) {
+    solve_both(a, b);
+    solve_both(c, d);
+    return;
+  }
+  const double* const mats[4] = {a.rows(), b.rows(), c.rows(), d.rows()};
+  const std::size_t* const perms[4] = {a.perm.data(), b.perm.data(), c.perm.data(), d.perm.data()};
+  const double* const rhs[4] = {a.rhs.data(), b.rhs.data(), c.rhs.data(), d.rhs.data()};
+  double* const outs[4] = {a.solution.data(), b.solution.data(), c.solution.data(), d.solution.data()};
+  solve_rows_quad(mats, a.m, a.stride, perms, rhs, outs);
+}
+
 }  // namespace quarn::gridding::kriging

@@ -74,5 +74,8 @@ struct LuBuffers {
 
 /// a.solve() and b.solve(), overlapped when both systems have the same size and layout.
 void solve_both(LuBuffers& a, LuBuffers& b);
+/// a.solve(), b.solve(), c.solve() and d.solve(), overlapped four at a time when the
+/// systems have the same size and layout (else in pairs).
+void solve_four(LuBuffers& a, LuBuffers& b, LuBuffers& c, LuBuffers& d);
 
 }  // namespace quarn::gridding::kriging
