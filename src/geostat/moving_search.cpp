@@ -109,7 +109,7 @@ bool MovingSearch::gather(double qx, double qy, double list_radius, std::size_t 
     for (std::uint32_t i = spans[r].begin; i < spans[r].end; ++i) {
       const double dx = b.x[i] - qx, dy = b.y[i] - qy;
       const double d2 = dx * dx + dy * dy;
-      if (!(lr2 < d2)) list_.push_back({d2, b.x[i], b.y[i], b.payload[i]});
+      if (!(lr2 < d2)) list_.push_back({d2, b.payload[i]});
     }
   return true;
 }
@@ -121,7 +121,7 @@ void MovingSearch::rebuild(double qx, double qy, double list_radius, std::size_t
   } else {
     index_.nearest_within(qx, qy, std::numeric_limits<std::uint64_t>::max(), list_radius, scratch_);
     list_.clear();
-    for (const Neighbour& nb : scratch_) list_.push_back({0.0, x_[nb.payload], y_[nb.payload], nb.payload});
+    for (const Neighbour& nb : scratch_) list_.push_back({0.0, nb.payload});
   }
   cx_ = qx;
   cy_ = qy;
@@ -143,7 +143,7 @@ void MovingSearch::nearest_within(double qx, double qy, std::uint64_t max_count,
     const double shift = std::sqrt(sx * sx + sy * sy);
     // The list in the target's order: (d2, payload), as the index orders its answers.
     for (Entry& e : list_) {
-      const double dx = e.x - qx, dy = e.y - qy;
+      const double dx = x_[e.payload] - qx, dy = y_[e.payload] - qy;
       e.d2 = dx * dx + dy * dy;
     }
     // Only entries that can be among the k best need sorting. The last answer's k data

@@ -34,7 +34,6 @@ class MovingSearch {
  private:
   struct Entry {
     double d2;
-    double x, y;
     std::uint64_t payload;
   };
   // The data bucketed on a grid of square cells, row-major: cell (cx, cy) holds the
