@@ -11,6 +11,7 @@
 #include "geostat/neighbours.hpp"
 #include "geostat/nscore.hpp"
 #include "geostat/sgs/correlation.hpp"
+#include "geostat/sgs/lag_table.hpp"
 #include "geostat/sgs/node_search.hpp"
 #include "gridding/kriging/solve.hpp"
 #include "sampling/stream.hpp"
@@ -69,6 +70,7 @@ struct Node {
   bool solved = false;    // the system is factorised and solved (else the moments are (0, 1))
   std::vector<double> nx, ny;
   std::vector<std::size_t> np;
+  std::vector<std::size_t> ncol, nrow;  // the neighbours' nodes
   LuBuffers lu;
 };
 
@@ -78,6 +80,7 @@ struct Node {
 // order.
 struct Workspace {
   std::vector<double> known_x, known_y, known_v;
+  std::vector<std::size_t> known_col, known_row;
   std::optional<sgs_detail::NodeSearch> grid;
   NeighbourIndex index;
   std::size_t indexed = 0;  // known points already in `index`
@@ -90,6 +93,8 @@ struct Workspace {
     known_x.push_back(x);
     known_y.push_back(y);
     known_v.push_back(v);
+    known_col.push_back(col);
+    known_row.push_back(row);
     if (grid) grid->insert(col, row, static_cast<std::uint32_t>(known_x.size() - 1));
   }
 
@@ -98,10 +103,14 @@ struct Workspace {
     node.nx.clear();
     node.ny.clear();
     node.np.clear();
+    node.ncol.clear();
+    node.nrow.clear();
     auto record = [&](std::size_t payload, double x, double y) {
       node.nx.push_back(x);
       node.ny.push_back(y);
       node.np.push_back(payload);
+      node.ncol.push_back(known_col[payload]);
+      node.nrow.push_back(known_row[payload]);
     };
     if (grid && grid->nearest_within(node.i, node.j, node.x0, node.y0, max_count, hits)) {
       for (const auto& h : hits) record(h.payload, h.x, h.y);
@@ -117,12 +126,42 @@ struct Moments {
   double mean, variance;
 };
 
-// The correlation model with the kernel of the path active when the sweep starts.
+// The correlation model with the kernel of the path active when the sweep starts, and
+// the table by lag when the lattice has one.
 struct Correlation {
   sgs_detail::CorrelationModel model;
   sgs_detail::CorrelationRowFn row;
   sgs_detail::CorrelationRowsFn rows;
+  std::optional<sgs_detail::LagTable> table;
 };
+
+// The node's correlations from the lag table: false (nothing written) when a neighbour
+// lies beyond the table's reach.
+bool table_system(Node& node, const sgs_detail::LagTable& t, double* a, std::size_t ld, double* rhs) {
+  const std::size_t n = node.np.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t di = node.ncol[k] > node.i ? node.ncol[k] - node.i : node.i - node.ncol[k];
+    const std::size_t dj = node.nrow[k] > node.j ? node.nrow[k] - node.j : node.j - node.nrow[k];
+    if (di > static_cast<std::size_t>(t.reach_i()) || dj > static_cast<std::size_t>(t.reach_j())) return false;
+  }
+  // The keys overwrite the neighbours' columns: the sweep reads them nowhere else.
+  std::vector<std::size_t>& keys = node.ncol;
+  for (std::size_t k = 0; k < n; ++k) keys[k] = static_cast<std::size_t>(t.key(node.ncol[k], node.nrow[k]));
+  const auto centre = t.centre();
+  const auto key0 = t.key(node.i, node.j) + centre;
+  for (std::size_t r = 0; r < n; ++r) {
+    double* row = a + r * ld;
+    const auto kr = static_cast<std::int64_t>(keys[r]) + centre;
+    for (std::size_t c = 0; c < r; ++c) {
+      const double v = t[kr - static_cast<std::int64_t>(keys[c])];
+      row[c] = v;
+      a[c * ld + r] = v;
+    }
+    row[r] = 1.0;
+    rhs[r] = t[key0 - kr + centre];
+  }
+  return true;
+}
 
 // Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
 // row, mean 0 and variance 1 assumed. Builds and factorises the node's system; false
@@ -135,20 +174,22 @@ bool node_system(Node& node, const Correlation& rho, double r) {
   lu.prepare(d);
   const std::size_t ld = lu.stride;
   double* a = lu.rows();
-  if (n > 0) {
-    // The positions padded to a whole vector (the rows kernel reads that far).
-    const std::size_t padded = (n + 3) & ~std::size_t{3};
-    const double lx = node.nx[n - 1], ly = node.ny[n - 1];
-    node.nx.resize(padded, lx);
-    node.ny.resize(padded, ly);
+  if (!rho.table || !table_system(node, *rho.table, a, ld, lu.rhs.data())) {
+    if (n > 0) {
+      // The positions padded to a whole vector (the rows kernel reads that far).
+      const std::size_t padded = (n + 3) & ~std::size_t{3};
+      const double lx = node.nx[n - 1], ly = node.ny[n - 1];
+      node.nx.resize(padded, lx);
+      node.ny.resize(padded, ly);
+    }
+    const double* nx = node.nx.data();
+    const double* ny = node.ny.data();
+    // Row k holds rho(p_k - p_b): rho(p_b - p_k) is the same bits (negating dx, dy is
+    // exact), so the matrix is symmetric bit for bit. The right-hand side takes
+    // rho(x0 - x_k, y0 - y_k), the same bits as rho(x_k - x0, y_k - y0).
+    rho.rows(rho.model, nx, ny, n, a, ld);
+    rho.row(rho.model, node.x0, node.y0, nx, ny, n, lu.rhs.data());
   }
-  const double* nx = node.nx.data();
-  const double* ny = node.ny.data();
-  // Row k holds rho(p_k - p_b): rho(p_b - p_k) is the same bits (negating dx, dy is
-  // exact), so the matrix is symmetric bit for bit. The right-hand side takes
-  // rho(x0 - x_k, y0 - y_k), the same bits as rho(x_k - x0, y_k - y0).
-  rho.rows(rho.model, nx, ny, n, a, ld);
-  rho.row(rho.model, node.x0, node.y0, nx, ny, n, lu.rhs.data());
   if (node.with_sec) {
     for (std::size_t k = 0; k < n; ++k) {
       const double c = r * lu.rhs[k];
@@ -185,12 +226,15 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
   Field field(nc, nr, kNaN);
   if (nodes == 0) return field;  // else the path loop would still count through every row
   Workspace w;
-  const Correlation rho{sgs_detail::CorrelationModel::from(vg), sgs_detail::correlation_row(simd::active()),
-                        sgs_detail::correlation_rows(simd::active())};
+  Correlation rho{sgs_detail::CorrelationModel::from(vg), sgs_detail::correlation_row(simd::active()),
+                  sgs_detail::correlation_rows(simd::active()), std::nullopt};
+  rho.table = sgs_detail::LagTable::make(lat, rho.model, radius);
   w.grid = sgs_detail::NodeSearch::make(lat, radius);
   w.known_x.reserve(nodes + data.size());
   w.known_y.reserve(nodes + data.size());
   w.known_v.reserve(nodes + data.size());
+  w.known_col.reserve(nodes + data.size());
+  w.known_row.reserve(nodes + data.size());
   for (Node& node : w.nodes) {
     const std::uint64_t most = std::min<std::uint64_t>(max_neighbours, nodes + data.size());
     node.lu.reserve(most + 1);
@@ -198,6 +242,8 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
       node.nx.reserve(static_cast<std::size_t>(most) + 4);
       node.ny.reserve(static_cast<std::size_t>(most) + 4);
       node.np.reserve(static_cast<std::size_t>(most));
+      node.ncol.reserve(static_cast<std::size_t>(most));
+      node.nrow.reserve(static_cast<std::size_t>(most));
     }
   }
 
