@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace quarn::geostat {
 namespace {
@@ -84,33 +85,32 @@ bool MovingSearch::gather(double qx, double qy, double list_radius, std::size_t 
   const double h = b.size;
   const std::size_t cy0 = clamp_cell(std::floor((qy - list_radius - b.y0) / h) - 1.0, b.ny);
   const std::size_t cy1 = clamp_cell(std::floor((qy + list_radius - b.y0) / h) + 1.0, b.ny);
-  struct Span {
-    std::uint32_t begin, end;
-  };
-  Span spans[64];
-  if (cy1 - cy0 + 1 > 64) return false;
-  std::size_t total = 0;
-  for (std::size_t cy = cy0; cy <= cy1; ++cy) {
-    // The circle's chord over this row of cells, from the row's nearest edge less half a
-    // cell (rounding again).
+  // The circle's chord over a row of cells, from the row's nearest edge less half a cell
+  // (rounding again): the points of cells [cx0, cx1] of that row.
+  const auto row_points = [&](std::size_t cy) {
     const double lo = b.y0 + static_cast<double>(cy) * h, hi = lo + h;
     const double gap = std::max(0.0, std::max(lo - qy, qy - hi) - 0.5 * h);
     const double half = gap < list_radius ? std::sqrt(list_radius * list_radius - gap * gap) : 0.0;
     const std::size_t cx0 = clamp_cell(std::floor((qx - half - b.x0) / h) - 1.0, b.nx);
     const std::size_t cx1 = clamp_cell(std::floor((qx + half - b.x0) / h) + 1.0, b.nx);
-    const Span s{b.start[cy * b.nx + cx0], b.start[cy * b.nx + cx1 + 1]};
-    spans[cy - cy0] = s;
-    total += s.end - s.begin;
+    return std::pair{b.start[cy * b.nx + cx0], b.start[cy * b.nx + cx1 + 1]};
+  };
+  std::size_t total = 0;
+  for (std::size_t cy = cy0; cy <= cy1; ++cy) {
+    const auto [begin, end] = row_points(cy);
+    total += end - begin;
   }
   if (total > most) return false;
   const double lr2 = list_radius * list_radius;
   list_.clear();
-  for (std::size_t r = 0; r <= cy1 - cy0; ++r)
-    for (std::uint32_t i = spans[r].begin; i < spans[r].end; ++i) {
+  for (std::size_t cy = cy0; cy <= cy1; ++cy) {
+    const auto [begin, end] = row_points(cy);
+    for (std::uint32_t i = begin; i < end; ++i) {
       const double dx = b.x[i] - qx, dy = b.y[i] - qy;
       const double d2 = dx * dx + dy * dy;
       if (!(lr2 < d2)) list_.push_back({d2, b.payload[i]});
     }
+  }
   return true;
 }
 

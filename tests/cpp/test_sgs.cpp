@@ -1,8 +1,10 @@
 // Simulation internals not reachable from Python: the lattice node search against the
 // general neighbour index, and the collocated secondary option.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -10,6 +12,7 @@
 
 #include "check.hpp"
 #include "geostat/neighbours.hpp"
+#include "geostat/sgs/lag_table.hpp"
 #include "geostat/sgs/node_search.hpp"
 #include "geostat/sgs/sweep.hpp"
 #include "sampling/stream.hpp"
@@ -290,4 +293,58 @@ TEST_CASE("sgs collocated: a node takes the secondary as one more correlated dat
       CHECK(std::fabs(f.at(1, 0) - z) < 1e-12);
     }
   }
+}
+
+TEST_CASE("lag table: present only where lattice lags are exact, and then rho per pair bit for bit") {
+  using quarn::geostat::AnisotropicVariogram;
+  using quarn::geostat::VariogramSpec;
+  using quarn::geostat::sgs_detail::CorrelationModel;
+  using quarn::geostat::sgs_detail::LagTable;
+  struct Case {
+    Lattice lat;
+    double radius;
+    bool table;
+  };
+  const Case cases[] = {
+      {Lattice{0, 0, 1, 1, 40, 30, 0, false}, 6.0, true},
+      {Lattice{431000.5, 6521000.25, 12.5, 40, 25, 25, 0, true}, 130.0, true},  // flipped rows
+      {Lattice{-7, 3, -2, 0.5, 20, 30, 0, false}, 3.0, true},                   // negative spacing
+      {Lattice{0, 0, 1, 1, 12, 1, 0, false}, 50.0, true},                       // one row, reach past the lattice
+      {Lattice{0.1, 0.1, 0.1, 0.1, 30, 30, 0, false}, 0.5, false},              // lags not exact
+      {Lattice{0, 0, 1, 1, 30, 30, 30, false}, 4.0, false},                     // rotated
+      {Lattice{0, 0, 1, 1, 3000, 3000, 0, false}, 1e6, false},                  // table too large
+  };
+  const VariogramSpec models[] = {
+      VariogramSpec(Variogram::make(VariogramModel::Spherical, 0.1, 0.9, 7.0).value()),
+      VariogramSpec(AnisotropicVariogram::make(VariogramModel::Exponential, 9.0, 3.0, 1.0, 33.0, 1.1, 0.1).value())};
+  quarn::sampling::Stream rng = quarn::sampling::seeded_rng(77);
+  int compared = 0;
+  for (const Case& c : cases) {
+    const quarn::LatticeFrame frame(c.lat);
+    for (const VariogramSpec& vgm : models) {
+      const CorrelationModel cm = CorrelationModel::from(vgm);
+      const auto table = LagTable::make(c.lat, cm, c.radius);
+      CHECK_EQ(table.has_value(), c.table);
+      if (!table) continue;
+      // node pairs within twice the reach, some coincident
+      for (int t = 0; t < 400; ++t) {
+        const std::size_t pi = rng.draw_index_inclusive(0, c.lat.ncol - 1), pj = rng.draw_index_inclusive(0, c.lat.nrow - 1);
+        const auto near = [&](std::size_t v, std::int64_t reach, std::size_t n) {
+          const auto lo = static_cast<std::int64_t>(v) - reach, hi = static_cast<std::int64_t>(v) + reach;
+          const auto a = static_cast<std::uint64_t>(std::max<std::int64_t>(lo, 0));
+          const auto b = static_cast<std::uint64_t>(std::min<std::int64_t>(hi, static_cast<std::int64_t>(n) - 1));
+          return static_cast<std::size_t>(rng.draw_index_inclusive(a, b));
+        };
+        const std::size_t qi = near(pi, 2 * table->reach_i(), c.lat.ncol);
+        const std::size_t qj = near(pj, 2 * table->reach_j(), c.lat.nrow);
+        const auto [xp, yp] = frame.to_world(static_cast<double>(pi), static_cast<double>(pj));
+        const auto [xq, yq] = frame.to_world(static_cast<double>(qi), static_cast<double>(qj));
+        const double want = cm.rho(xp - xq, yp - yq);
+        const double got = (*table)[table->key(pi, pj) - table->key(qi, qj) + table->centre()];
+        CHECK(std::memcmp(&got, &want, sizeof want) == 0);
+        ++compared;
+      }
+    }
+  }
+  CHECK_EQ(compared, 4 * 2 * 400);
 }
