@@ -23,6 +23,7 @@ namespace {
 using gridding::kriging::LuBuffers;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t kGroup = 4;  // nodes solved together
 
 struct Snapped {
   std::size_t col, row;
@@ -86,7 +87,7 @@ struct Workspace {
   std::size_t indexed = 0;  // known points already in `index`
   std::vector<Neighbour> found;
   std::vector<sgs_detail::NodeSearch::Hit> hits;
-  Node nodes[2];
+  Node nodes[kGroup];
 
   // A known point; its value may be set later (known_v[id]), before anything reads it.
   void add_known(std::size_t col, std::size_t row, double x, double y, double v) {
@@ -272,10 +273,10 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
     std::swap(path[k], path[u]);
   }
 
-  // Nodes go in pairs: the second node's neighbours are searched once the first one's
-  // position is known (as when they go one by one), both systems are solved together
-  // (each substitution is a long chain of dependent operations; two of them overlap),
-  // then the first node's value is drawn before the second node's moments read it.
+  // Nodes go four at a time: each node's neighbours are searched once the earlier ones'
+  // positions are known (as when they go one by one), the systems are solved together
+  // (each substitution is a long chain of dependent operations; four of them overlap),
+  // then the values are drawn in path order, each before the next node's moments read it.
   const auto start = [&](Node& node, std::size_t p) {
     node.p = p;
     node.i = p / nr;
@@ -300,23 +301,24 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
     field.data[node.p] = v;
     w.known_v[id] = v;
   };
-  for (std::size_t k = 0; k < path.size(); k += 2) {
-    Node& a = w.nodes[0];
-    Node& b = w.nodes[1];
-    const bool pair = k + 1 < path.size();
-    if (!start(a, path[k])) break;  // the caller reports it
-    const std::size_t id_a = w.known_v.size() - 1;
-    if (pair && !start(b, path[k + 1])) break;
-    a.solved = node_system(a, rho, sec.r);
-    b.solved = pair && node_system(b, rho, sec.r);
-    if (a.solved && b.solved)
-      gridding::kriging::solve_both(a.lu, b.lu);
-    else if (a.solved)
-      a.lu.solve();
-    else if (b.solved)
-      b.lu.solve();
-    value(a, id_a);
-    if (pair) value(b, id_a + 1);
+  for (std::size_t k = 0; k < path.size(); k += kGroup) {
+    const std::size_t count = std::min(kGroup, path.size() - k);
+    const std::size_t first_id = w.known_v.size();
+    bool stopped = false;
+    for (std::size_t q = 0; q < count && !stopped; ++q) stopped = !start(w.nodes[q], path[k + q]);
+    if (stopped) break;  // the caller reports it
+    bool all = count == kGroup;
+    for (std::size_t q = 0; q < count; ++q) {
+      w.nodes[q].solved = node_system(w.nodes[q], rho, sec.r);
+      all = all && w.nodes[q].solved;
+    }
+    if (all) {
+      gridding::kriging::solve_four(w.nodes[0].lu, w.nodes[1].lu, w.nodes[2].lu, w.nodes[3].lu);
+    } else {
+      for (std::size_t q = 0; q < count; ++q)
+        if (w.nodes[q].solved) w.nodes[q].lu.solve();
+    }
+    for (std::size_t q = 0; q < count; ++q) value(w.nodes[q], first_id + q);
   }
   return field;
 }
