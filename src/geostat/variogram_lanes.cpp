@@ -1,12 +1,16 @@
-#include "geostat/sgs/correlation.hpp"
-
+// The vector kernels of the variogram, instantiated once per instruction set: the
+// simulation's correlations (sgs/correlation.hpp) and kriging's semivariances
+// (gamma_rows.hpp), with their portable forms.
 #include <cmath>
 #include <type_traits>
 #include <variant>
 
+#include "geostat/gamma_rows.hpp"
+#include "geostat/sgs/correlation.hpp"
 #include "simd_lanes.hpp"
 
-namespace quarn::geostat::sgs_detail {
+namespace quarn::geostat {
+namespace sgs_detail {
 
 CorrelationModel CorrelationModel::from(const VariogramSpec& spec) {
   CorrelationModel cm;
@@ -47,7 +51,11 @@ double CorrelationModel::rho(double dx, double dy) const {
   return 1.0 - g / total;
 }
 
+}  // namespace sgs_detail
+
 namespace {
+
+using sgs_detail::CorrelationModel;
 
 void row_portable(const CorrelationModel& cm, double x0, double y0, const double* xs, const double* ys,
                   std::size_t n, double* out) {
@@ -66,11 +74,24 @@ void rows_portable(const CorrelationModel& cm, const double* xs, const double* y
   }
 }
 
+void gamma_row_portable(const Variogram& v, double x0, double y0, const double* xs, const double* ys, std::size_t n,
+                  double* out) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const double dx = x0 - xs[k], dy = y0 - ys[k];
+    out[k] = v.gamma_sq(dx * dx + dy * dy);
+  }
+}
+
+void gamma_at_portable(const Variogram& v, const double* h, std::size_t n, double* out) {
+  for (std::size_t k = 0; k < n; ++k) out[k] = v.gamma_at(h[k]);
+}
+
 #ifdef QUARN_SIMD_X86
 namespace sse2 {
 using V = simd::lanes::Sse2;
 #include "geostat/shape_lanes.inc"
 #include "geostat/sgs/correlation_lanes.inc"
+#include "geostat/gamma_rows_lanes.inc"
 }  // namespace sse2
 
 #pragma GCC push_options
@@ -79,11 +100,14 @@ namespace avx2 {
 using V = simd::lanes::Avx2;
 #include "geostat/shape_lanes.inc"
 #include "geostat/sgs/correlation_lanes.inc"
+#include "geostat/gamma_rows_lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
 #endif  // QUARN_SIMD_X86
 
 }  // namespace
+
+namespace sgs_detail {
 
 CorrelationRowFn correlation_row(simd::Path path) noexcept {
 #ifdef QUARN_SIMD_X86
@@ -109,4 +133,18 @@ CorrelationRowsFn correlation_rows(simd::Path path) noexcept {
   return &rows_portable;
 }
 
-}  // namespace quarn::geostat::sgs_detail
+}  // namespace sgs_detail
+
+GammaKernels gamma_kernels(simd::Path path) noexcept {
+#ifdef QUARN_SIMD_X86
+  if (simd::available(path)) {
+    if (path == simd::Path::Sse2) return {&sse2::gamma_row_lanes, &sse2::gamma_at_lanes};
+    if (path == simd::Path::Avx2) return {&avx2::gamma_row_lanes, &avx2::gamma_at_lanes};
+  }
+#else
+  (void)path;
+#endif
+  return {&gamma_row_portable, &gamma_at_portable};
+}
+
+}  // namespace quarn::geostat
