@@ -39,7 +39,8 @@ STAGES = (("LU factorisation", ("factorize", "pick_pivot", "divide_column", "swa
           ("neighbour search", ("nearest_within", "NodeSearch", "NeighbourIndex", "MovingSearch", "introsort",
                                 "insertion_sort")),
           ("system build", ("row_lanes", "rows_lanes", "row_portable", "rows_portable", "CorrelationModel",
-                            "ordinary_krige", "ordinary_system", "prepare", "unit_shape", "gamma")))
+                            "ordinary_krige", "ordinary_system", "node_system", "table_system", "prepare", "unit_shape",
+                            "gamma")))
 
 
 def build_driver(tmp, lib=None, name="kernels_driver"):

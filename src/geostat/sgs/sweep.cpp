@@ -167,7 +167,8 @@ bool table_system(Node& node, const sgs_detail::LagTable& t, double* a, std::siz
 // Simple kriging of scores on correlations rho = 1 - gamma / total sill: no Lagrange
 // row, mean 0 and variance 1 assumed. Builds and factorises the node's system; false
 // when there is none (no neighbours and no secondary) or it is singular.
-bool node_system(Node& node, const Correlation& rho, double r) {
+// Kept out of line: one call per node, and a profile then shows the system build apart.
+[[gnu::noinline]] bool node_system(Node& node, const Correlation& rho, double r) {
   const std::size_t n = node.np.size();
   const std::size_t d = n + (node.with_sec ? 1 : 0);
   if (d == 0) return false;
