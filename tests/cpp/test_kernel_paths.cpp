@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "geostat/gamma_rows.hpp"
 #include "geostat/sgs/correlation.hpp"
 #include "gridding/kriging/lu_kernels.hpp"
 #include "gridding/kriging/solve.hpp"
@@ -170,6 +171,44 @@ TEST_CASE("simulation correlations: every path gives 1 - gamma / total sill bit 
     }
   }
   CHECK(compared > 10000);
+}
+
+TEST_CASE("kriging semivariances: every path gives gamma_sq and gamma_at bit for bit, any count") {
+  using namespace quarn::geostat;
+  quarn::test::WorkloadRng rng{6};
+  std::vector<double> xs(41), ys(41), h(41), got(41);
+  int compared = 0;
+  for (const VariogramModel model : {VariogramModel::Nugget, VariogramModel::Spherical, VariogramModel::Exponential,
+                                     VariogramModel::Gaussian}) {
+    const Variogram v = Variogram::make(model, 0.3, model == VariogramModel::Nugget ? 0.0 : 1.2, 6.5).value();
+    for (const Path path : kPaths) {
+      const GammaKernels k = gamma_kernels(path);
+      for (int t = 0; t < 25; ++t) {
+        // lattice-like positions (zero separations, separations at and beyond the range)
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+          xs[i] = std::floor(rng.unit() * 20.0) * 0.5;
+          ys[i] = t % 2 ? std::floor(rng.unit() * 20.0) * 0.5 : rng.unit() * 10.0;
+          h[i] = i % 5 == 0 ? 0.0 : i % 5 == 1 ? 6.5 : rng.unit() * 9.0;
+        }
+        const std::size_t n = static_cast<std::size_t>(t) + 17;  // every remainder of the lane count
+        const double x0 = xs[static_cast<std::size_t>(t) % n], y0 = ys[static_cast<std::size_t>(t) % 7];
+        k.row(v, x0, y0, xs.data(), ys.data(), n, got.data());
+        for (std::size_t i = 0; i < n; ++i) {
+          const double dx = x0 - xs[i], dy = y0 - ys[i];
+          const double want = v.gamma_sq(dx * dx + dy * dy);
+          CHECK(std::memcmp(&got[i], &want, sizeof want) == 0);
+          ++compared;
+        }
+        k.at(v, h.data(), n, got.data());
+        for (std::size_t i = 0; i < n; ++i) {
+          const double want = v.gamma_at(h[i]);
+          CHECK(std::memcmp(&got[i], &want, sizeof want) == 0);
+          ++compared;
+        }
+      }
+    }
+  }
+  CHECK_EQ(compared, 4 * 3 * 2 * (25 * 17 + 25 * 24 / 2));
 }
 
 TEST_CASE("simulation correlation matrices: both triangles and the diagonal, every path, any size") {

@@ -11,6 +11,7 @@
 #include "geostat/neighbours.hpp"
 #include "gridding/kriging/prep.hpp"
 #include "gridding/kriging/solve.hpp"
+#include "simd.hpp"
 
 namespace {
 
@@ -238,10 +239,14 @@ TEST_CASE("neighbours: a non-finite query point finds nothing") {
   CHECK(out[0].payload == 0 && out[1].payload == 1 && out[2].payload == 10 && out[3].payload == 11);
 }
 
-TEST_CASE("kriging: gammas copied from the previous target are the same bits") {
+TEST_CASE("kriging: cached and lane-computed gammas are the bits of the plain system, every model and path") {
   using namespace quarn::gridding::kriging;
+  using quarn::geostat::VariogramModel;
+  using quarn::simd::Path;
   // Clustered data on a coarse grid (many equal separations, coincident-free) plus
-  // scattered points; targets walk rows so neighbour sets overlap, shrink and grow.
+  // scattered points; targets walk rows so neighbour sets overlap, shrink and grow. The
+  // plain system evaluates every gamma one at a time; the cached one copies the pairs of
+  // the previous target and computes the rest in lanes.
   SplitMix rng{7};
   std::vector<double> x, y, z;
   for (int i = 0; i < 40; ++i) {
@@ -252,26 +257,35 @@ TEST_CASE("kriging: gammas copied from the previous target are the same bits") {
   std::vector<IndexEntry> entries;
   for (std::size_t i = 0; i < x.size(); ++i) entries.push_back({x[i], y[i], i});
   const NeighbourIndex idx = NeighbourIndex::build(entries);
-  const auto v = quarn::geostat::Variogram::make(quarn::geostat::VariogramModel::Gaussian, 0.0, 1.0, 500.0);
-  CHECK(v.ok());
-  PairGammaCache cache;
-  cache.reset(x.size());
-  LuBuffers fresh, cached;
-  std::vector<Neighbour> found;
   int compared = 0;
-  for (int t = 0; t < 400; ++t) {
-    const double qx = (t % 40) * 0.9, qy = (t / 40) * 3.7;
-    idx.nearest_within(qx, qy, 3 + static_cast<std::uint64_t>(t % 9), 6.0 + (t % 5), found);
-    if (found.empty()) continue;
-    const auto a = ordinary_krige(x, y, z, found, v.value(), fresh);
-    const auto b = ordinary_krige(x, y, z, found, v.value(), cached, &cache);
-    CHECK(a.has_value() == b.has_value());
-    if (!a || !b) continue;
-    CHECK(std::memcmp(&a->estimate, &b->estimate, sizeof(double)) == 0);
-    CHECK(std::memcmp(&a->variance, &b->variance, sizeof(double)) == 0);
-    ++compared;
+  for (const Path path : {Path::Portable, Path::Sse2, Path::Avx2}) {
+    const quarn::simd::ForcePath force(path);
+    for (const VariogramModel model : {VariogramModel::Nugget, VariogramModel::Spherical, VariogramModel::Exponential,
+                                       VariogramModel::Gaussian}) {
+      // a range far beyond the data, and one that most separations exceed
+      for (const double range : {500.0, 8.0}) {
+        const auto v = quarn::geostat::Variogram::make(model, model == VariogramModel::Nugget ? 1.0 : 0.2, 1.0, range);
+        CHECK(v.ok());
+        PairGammaCache cache;
+        cache.reset(x.size());
+        LuBuffers fresh, cached;
+        std::vector<Neighbour> found;
+        for (int t = 0; t < 120; ++t) {
+          const double qx = (t % 40) * 0.9, qy = (t / 40) * 3.7 + range * 0.001;
+          idx.nearest_within(qx, qy, 3 + static_cast<std::uint64_t>(t % 9), 6.0 + (t % 5), found);
+          if (found.empty()) continue;
+          const auto a = ordinary_krige(x, y, z, found, v.value(), fresh);
+          const auto b = ordinary_krige(x, y, z, found, v.value(), cached, &cache);
+          CHECK(a.has_value() == b.has_value());
+          if (!a || !b) continue;
+          CHECK(std::memcmp(&a->estimate, &b->estimate, sizeof(double)) == 0);
+          CHECK(std::memcmp(&a->variance, &b->variance, sizeof(double)) == 0);
+          ++compared;
+        }
+      }
+    }
   }
-  CHECK(compared > 200);
+  CHECK(compared > 2000);
 }
 
 TEST_CASE("lu: same bits as the plain column-by-column elimination") {
