@@ -12,31 +12,11 @@
 
 #include "geostat/local_kriging.hpp"
 #include "geostat/sgs/sweep.hpp"
+#include "splitmix.hpp"
 
 namespace quarn::test {
 
-struct WorkloadRng {
-  std::uint64_t s;
-  double unit() {
-    std::uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-  }
-};
-
-inline std::uint64_t fnv1a(const std::vector<double>& v) {
-  std::uint64_t h = 1469598103934665603ULL;
-  for (double d : v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    for (int b = 0; b < 64; b += 8) {
-      h ^= (bits >> b) & 0xFF;
-      h *= 1099511628211ULL;
-    }
-  }
-  return h;
-}
+using WorkloadRng = SplitMix;
 
 inline const char* const kWorkloadNames[] = {
     "krige spherical 24 nb",   "krige exponential 12 nb, rotated", "krige gaussian 48 nb, nugget",

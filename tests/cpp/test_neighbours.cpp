@@ -12,6 +12,7 @@
 #include "gridding/kriging/prep.hpp"
 #include "gridding/kriging/solve.hpp"
 #include "simd.hpp"
+#include "splitmix.hpp"
 
 namespace {
 
@@ -19,17 +20,7 @@ using quarn::geostat::IndexEntry;
 using quarn::geostat::Neighbour;
 using quarn::geostat::NeighbourIndex;
 
-struct SplitMix {
-  std::uint64_t s;
-  std::uint64_t next() {
-    std::uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-  std::uint64_t below(std::uint64_t n) { return next() % n; }
-};
+using quarn::test::SplitMix;
 
 // The documented order: (d2, payload, insertion number), cut at radius and max_count.
 std::vector<Neighbour> brute(const std::vector<IndexEntry>& pts, double qx, double qy, std::uint64_t k, double r) {
