@@ -72,6 +72,7 @@ struct Node {
   std::vector<double> nx, ny;
   std::vector<std::size_t> np;
   std::vector<std::size_t> ncol, nrow;  // the neighbours' nodes
+  std::vector<std::int64_t> keys;       // their lag-table keys (table_system's scratch)
   LuBuffers lu;
 };
 
@@ -145,16 +146,16 @@ bool table_system(Node& node, const sgs_detail::LagTable& t, double* a, std::siz
     const std::size_t dj = node.nrow[k] > node.j ? node.nrow[k] - node.j : node.j - node.nrow[k];
     if (di > static_cast<std::size_t>(t.reach_i()) || dj > static_cast<std::size_t>(t.reach_j())) return false;
   }
-  // The keys overwrite the neighbours' columns: the sweep reads them nowhere else.
-  std::vector<std::size_t>& keys = node.ncol;
-  for (std::size_t k = 0; k < n; ++k) keys[k] = static_cast<std::size_t>(t.key(node.ncol[k], node.nrow[k]));
+  std::vector<std::int64_t>& keys = node.keys;
+  keys.resize(n);
+  for (std::size_t k = 0; k < n; ++k) keys[k] = t.key(node.ncol[k], node.nrow[k]);
   const auto centre = t.centre();
   const auto key0 = t.key(node.i, node.j) + centre;
   for (std::size_t r = 0; r < n; ++r) {
     double* row = a + r * ld;
-    const auto kr = static_cast<std::int64_t>(keys[r]) + centre;
+    const auto kr = keys[r] + centre;
     for (std::size_t c = 0; c < r; ++c) {
-      const double v = t[kr - static_cast<std::int64_t>(keys[c])];
+      const double v = t[kr - keys[c]];
       row[c] = v;
       a[c * ld + r] = v;
     }
@@ -246,6 +247,7 @@ Field sweep(const Lattice& lat, const VariogramSpec& vg, std::uint64_t max_neigh
       node.np.reserve(static_cast<std::size_t>(most));
       node.ncol.reserve(static_cast<std::size_t>(most));
       node.nrow.reserve(static_cast<std::size_t>(most));
+      node.keys.reserve(static_cast<std::size_t>(most));
     }
   }
 
